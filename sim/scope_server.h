@@ -1,0 +1,71 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+inline constexpr const char* DefaultIdn = "ORVANE,NQX8034,C010442,CF:91.1CT FV:v1.2.0";
+
+struct InstrumentConfig {
+    std::uint16_t port = 0;     // 0: pick a free port
+    std::string idn = DefaultIdn;
+    std::string logFile;        // traffic log; empty: none
+};
+
+struct Faults {
+    std::chrono::milliseconds replyDelay{0}; // every reply is sent this much later
+    int closeAfterMessages = 0;              // >0: close a connection after it sent N messages
+    bool muted = false;                      // received messages are dropped unanswered
+    bool refusing = false;                   // not listening: connections are refused
+    int malformedReply = 0;                  // >0: the N-th reply is sent malformed
+    int splitReplyChunk = 0;                 // >0: replies go out in chunks of this many bytes
+};
+
+struct SimConfig {
+    std::string root;                        // folders directly under it are the drives
+    std::vector<InstrumentConfig> instruments{InstrumentConfig{}};
+    std::chrono::milliseconds triggerPeriod{100}; // an armed acquisition completes after this
+    bool triggerNever = false;               // only a forced "TRIG" completes an acquisition
+    std::chrono::milliseconds saveDuration{50};
+    int points = 1000;                       // samples per channel
+    Faults faults;
+};
+
+// A simulated instrument on loopback raw SCPI sockets. All of its work happens on one thread:
+// the caller's (run) or its own (start).
+class ScopeServer {
+public:
+    explicit ScopeServer(SimConfig config);
+    ~ScopeServer();
+    ScopeServer(const ScopeServer&) = delete;
+    ScopeServer& operator=(const ScopeServer&) = delete;
+
+    // Binds and listens on 127.0.0.1 (throws std::runtime_error), then serves on its own thread.
+    void start();
+    // Binds and listens, then serves on the calling thread until stop().
+    void run();
+    void stop();
+
+    // The bound ports, one per instrument, in configuration order (valid after start/run bound).
+    std::vector<std::uint16_t> ports() const;
+
+    // Fault switches, safe to call from any thread while serving.
+    void setMuted(bool muted);
+    void setRefusing(bool refusing);
+    void setReplyDelay(std::chrono::milliseconds delay);
+    void setSplitReplyChunk(int bytes);
+    void setCloseAfterMessages(int messages);
+    void setMalformedReply(int nth);
+    void setTriggerNever(bool never);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace sim
