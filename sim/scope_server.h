@@ -12,9 +12,9 @@ namespace sim {
 inline constexpr const char* DefaultIdn = "ORVANE,NQX8034,C010442,CF:91.1CT FV:v1.2.0";
 
 struct InstrumentConfig {
-    std::uint16_t port = 0;     // 0: pick a free port
+    std::uint16_t port = 0; // 0: pick a free port
     std::string idn = DefaultIdn;
-    std::string logFile;        // traffic log; empty: none
+    std::string logFile; // traffic log; empty: none
 };
 
 struct Faults {
@@ -27,12 +27,12 @@ struct Faults {
 };
 
 struct SimConfig {
-    std::string root;                        // folders directly under it are the drives
+    std::string root; // folders directly under it are the drives
     std::vector<InstrumentConfig> instruments{InstrumentConfig{}};
     std::chrono::milliseconds triggerPeriod{100}; // an armed acquisition completes after this
-    bool triggerNever = false;               // only a forced "TRIG" completes an acquisition
+    bool triggerNever = false;                    // only a forced "TRIG" completes an acquisition
     std::chrono::milliseconds saveDuration{50};
-    int points = 1000;                       // samples per channel
+    int points = 1000; // samples per channel
     Faults faults;
 };
 
@@ -54,7 +54,11 @@ public:
     // The bound ports, one per instrument, in configuration order (valid after start/run bound).
     std::vector<std::uint16_t> ports() const;
 
-    // Fault switches, safe to call from any thread while serving.
+    // The fault switches as they stand now.
+    Faults faults() const;
+
+    // Fault switches, safe to call from any thread while serving. While the server is serving,
+    // each returns once the serving thread has taken the change in.
     void setMuted(bool muted);
     void setRefusing(bool refusing);
     void setReplyDelay(std::chrono::milliseconds delay);

@@ -1,0 +1,222 @@
+#include "tools/rm_command.h"
+
+#include "platform/lumetra/resource_manager.h"
+#include "platform/lumetra/session.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+#include <unistd.h>
+
+namespace lumetra::rm {
+
+namespace {
+
+constexpr int DefaultProbeTimeoutMs = 2000;
+
+const char* const Usage = R"(usage: lumetra-rm COMMAND [ARGUMENTS]
+
+The Lumetra Resource Manager: the instrument resources that programs using Lumetra can find.
+
+commands:
+  list                     print the known resources, one per line, in search order
+  probe [RESOURCE...]      ask each resource (default: every known one) for *IDN? and print
+                           its reply or its error; --timeout MS sets the timeout (default 2000)
+  add RESOURCE             add a resource to the user's configuration file
+  remove RESOURCE          remove a resource from the user's configuration file
+  links                    print the kinds of link this build carries
+  help                     print this text
+
+Resources are read from $XDG_CONFIG_HOME/lumetra/resources.conf (default
+~/.config/lumetra/resources.conf), then /etc/lumetra/resources.conf: one resource per line,
+'#' starts a comment. Example: TCPIP0::192.0.2.10::4000::SOCKET
+
+exit codes: 0 done, 1 a probe failed or remove found nothing, 2 usage error,
+            3 no resource is known, 4 the configuration file could not be written
+)";
+
+std::string readFile(const std::string& path, bool& exists) {
+    std::ifstream in(path, std::ios::binary);
+    exists = static_cast<bool>(in);
+    std::ostringstream text;
+    if (in) {
+        text << in.rdbuf();
+    }
+    return text.str();
+}
+
+// Replaces the file as a whole, so that an interrupted write leaves the old file intact.
+bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    if (ec) {
+        error = ec.message();
+        return false;
+    }
+    const std::string temporary = path + ".tmp." + std::to_string(::getpid());
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) {
+            error = std::strerror(errno);
+            out.close();
+            fs::remove(temporary, ec);
+            return false;
+        }
+    }
+    fs::rename(temporary, path, ec);
+    if (ec) {
+        error = ec.message();
+        fs::remove(temporary, ec);
+        return false;
+    }
+    return true;
+}
+
+int list(std::ostream& out, std::ostream& err, const Environment& environment) {
+    ResourceManager manager(environment.configFiles);
+    manager.setDiagnostics(&err);
+    const auto resources = manager.listResources();
+    for (const auto& name : resources) {
+        out << name << '\n';
+    }
+    if (resources.empty()) {
+        err << "lumetra-rm: no resource is known; add one with: lumetra-rm add RESOURCE\n";
+        return ExitNothingConfigured;
+    }
+    return ExitOk;
+}
+
+int probe(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+          const Environment& environment) {
+    int timeoutMs = DefaultProbeTimeoutMs;
+    std::vector<std::string> names;
+    for (std::size_t k = 1; k < args.size(); ++k) {
+        if (args[k] == "--timeout") {
+            if (k + 1 >= args.size()) {
+                err << "lumetra-rm: --timeout needs a value in milliseconds\n";
+                return ExitUsage;
+            }
+            const std::string& value = args[++k];
+            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), timeoutMs);
+            if (ec != std::errc() || end != value.data() + value.size() || timeoutMs < 0) {
+                err << "lumetra-rm: --timeout needs a value in milliseconds, not " << value << '\n';
+                return ExitUsage;
+            }
+        } else {
+            names.push_back(args[k]);
+        }
+    }
+    if (names.empty()) {
+        ResourceManager manager(environment.configFiles);
+        manager.setDiagnostics(&err);
+        names = manager.listResources();
+        if (names.empty()) {
+            err << "lumetra-rm: no resource is known; add one with: lumetra-rm add RESOURCE\n";
+            return ExitNothingConfigured;
+        }
+    }
+    bool allAnswered = true;
+    for (const auto& name : names) {
+        std::string error;
+        auto resource = ResourceName::tryParse(name, &error);
+        if (!resource) {
+            err << "lumetra-rm: " << error << '\n';
+            return ExitUsage;
+        }
+        try {
+            Session session(*resource, std::chrono::milliseconds(timeoutMs));
+            out << resource->canonical() << ": " << session.query("*IDN?") << '\n';
+        } catch (const Error& failure) {
+            allAnswered = false;
+            out << resource->canonical() << ": error " << statusName(failure.code()) << " ("
+                << failure.code() << "): " << failure.what() << '\n';
+        }
+    }
+    return allAnswered ? ExitOk : ExitFailed;
+}
+
+int edit(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+         const Environment& environment) {
+    const bool adding = args[0] == "add";
+    if (args.size() != 2) {
+        err << "lumetra-rm: usage: lumetra-rm " << args[0] << " RESOURCE\n";
+        return ExitUsage;
+    }
+    std::string error;
+    auto resource = ResourceName::tryParse(args[1], &error);
+    if (!resource) {
+        err << "lumetra-rm: " << error << '\n';
+        return ExitUsage;
+    }
+    const std::string name = resource->canonical();
+    const std::string& path = environment.userConfigFile;
+    bool exists = false;
+    std::string text = readFile(path, exists);
+    if (!exists && adding) {
+        text = "# Instrument resources for Lumetra, one per line, in search order.\n";
+    }
+    const bool changed =
+        adding ? addResourceToConfig(text, name) : removeResourceFromConfig(text, name);
+    if (!changed) {
+        if (adding) {
+            out << name << " is already in " << path << '\n';
+            return ExitOk;
+        }
+        err << "lumetra-rm: " << name << " is not in " << path << '\n';
+        return ExitFailed;
+    }
+    if (!writeFileAtomically(path, text, error)) {
+        err << "lumetra-rm: cannot write " << path << ": " << error << '\n';
+        return ExitFileError;
+    }
+    out << (adding ? "added " : "removed ") << name << (adding ? " to " : " from ") << path << '\n';
+    return ExitOk;
+}
+
+} // namespace
+
+Environment defaultEnvironment() {
+    return Environment{ResourceManager::defaultConfigFiles(), ResourceManager::userConfigFile()};
+}
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        const Environment& environment) {
+    if (args.empty()) {
+        err << Usage;
+        return ExitUsage;
+    }
+    const std::string& command = args[0];
+    if (command == "help" || command == "--help" || command == "-h") {
+        out << Usage;
+        return ExitOk;
+    }
+    if (command == "list" && args.size() == 1) {
+        return list(out, err, environment);
+    }
+    if (command == "probe") {
+        return probe(args, out, err, environment);
+    }
+    if (command == "add" || command == "remove") {
+        return edit(args, out, err, environment);
+    }
+    if (command == "links" && args.size() == 1) {
+        for (const auto& link : supportedLinks()) {
+            out << link << '\n';
+        }
+        return ExitOk;
+    }
+    err << "lumetra-rm: unknown command line: " << command << (args.size() > 1 ? " ..." : "")
+        << "\n\n"
+        << Usage;
+    return ExitUsage;
+}
+
+} // namespace lumetra::rm

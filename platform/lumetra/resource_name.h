@@ -9,6 +9,7 @@
 namespace lumetra {
 
 // TCPIP[board]::host::port::SOCKET — raw SCPI over TCP, line-feed terminated.
+// Hosts are stored ready for name lookup: hostnames in lower case, IPv6 without brackets.
 struct TcpipSocketAddress {
     unsigned board = 0;
     std::string host;
@@ -49,13 +50,14 @@ public:
     // and the syntax that was expected for its interface and resource class.
     static ResourceName parse(std::string_view text);
     // Same, without throwing; on failure `error` (when given) receives the message.
-    static std::optional<ResourceName> tryParse(std::string_view text, std::string* error = nullptr);
+    static std::optional<ResourceName> tryParse(std::string_view text,
+                                                std::string* error = nullptr);
 
     const ResourceAddress& address() const { return address_; }
     // Canonical form: upper-case keywords, explicit board number, defaults spelled out,
     // USB ids as 0xHHHH. Two names that address the same resource have the same canonical form.
     std::string canonical() const;
-    // "TCPIP0::SOCKET", "TCPIP0::INSTR", "USB0::INSTR", "ASRL::INSTR"
+    // "TCPIP::SOCKET", "TCPIP::INSTR", "USB::INSTR", "ASRL::INSTR": the kind of link, no board
     std::string interfaceAndClass() const;
 
     bool operator==(const ResourceName& other) const { return address_ == other.address_; }

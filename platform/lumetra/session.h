@@ -1,21 +1,24 @@
 #pragma once
 
+#include "platform/lumetra/resource_name.h"
+#include "platform/lumetra/transport.h"
+
 #include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
 
-#include "platform/lumetra/resource_name.h"
-#include "platform/lumetra/transport.h"
-
 namespace lumetra {
 
-// A session with one resource. Creating a session does no I/O; the link is opened by open()
-// or by the first operation that needs it, and opened again by the next operation after it
-// was lost, always within that operation's timeout.
+// A session with one resource. Creating a session does no I/O (it only picks the transport,
+// and throws when this build carries none for the resource); the link is opened by open() or by
+// the first operation that needs it, and opened again by the next operation after it was lost,
+// always within that operation's timeout. A query's write and read share one timeout. Errors
+// are lumetra::Error, their text prefixed with the resource name.
 class Session {
 public:
-    explicit Session(ResourceName resource, std::chrono::milliseconds timeout = std::chrono::seconds(2),
+    explicit Session(ResourceName resource,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(2),
                      TransportFactory factory = makeTransport);
     ~Session();
     Session(const Session&) = delete;
@@ -40,7 +43,7 @@ public:
 private:
     Deadline nextDeadline() const;
     Transport& linkFor(Deadline deadline);
-    void dropLinkIfStale();
+    template <typename Operation> auto run(Operation&& operation);
 
     ResourceName resource_;
     std::chrono::milliseconds timeout_;

@@ -1,0 +1,127 @@
+#include "platform/quorix/quorix.h"
+
+#include <iostream>
+
+namespace quorix {
+
+namespace {
+
+constexpr int TimeoutSetting = 14;
+constexpr int TraceSetting = 1;
+
+QString textOf(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+} // namespace
+
+Quorix::Quorix(lumetra::ResourceManager resources, lumetra::TransportFactory transports,
+               std::ostream* trace)
+    : resources_(std::move(resources)), transports_(std::move(transports)),
+      traceStream_(trace ? trace : &std::cerr) {}
+
+Quorix::~Quorix() = default;
+
+void Quorix::fail(std::int32_t status, const QString& text) {
+    traceLine("failed", QString::number(status) + " " + text);
+    if (reportErrors_) {
+        throw Error(status, text);
+    }
+}
+
+void Quorix::traceLine(const char* what, const QString& text) {
+    if (traceEnabled_) {
+        *traceStream_ << "quorix: " << what << ": " << text.toStdString() << std::endl;
+    }
+}
+
+void Quorix::setSetting(int id, int value) {
+    if (id == TimeoutSetting) {
+        if (value < 0 || value > 32767) {
+            fail(lumetra::status::ErrorAttributeStateNotSupported,
+                 QStringLiteral("the I/O timeout must be 0 to 32767 ms, not %1").arg(value));
+            return;
+        }
+        timeout_ = std::chrono::milliseconds(value);
+        if (session_) {
+            session_->setTimeout(timeout_);
+        }
+    } else if (id == TraceSetting) {
+        traceEnabled_ = value != 0;
+    } else {
+        fail(lumetra::status::ErrorAttributeNotSupported,
+             QStringLiteral("setting %1 is not supported").arg(id));
+    }
+}
+
+std::optional<QStringList> Quorix::ResourceList() {
+    QStringList names;
+    for (const std::string& name : resources_.listResources()) {
+        names << textOf(name);
+    }
+    if (names.isEmpty()) {
+        return std::nullopt;
+    }
+    return names;
+}
+
+void Quorix::setResourceName(const QString& name) {
+    session_.reset();
+    resourceName_ = name;
+    try {
+        session_ = std::make_unique<lumetra::Session>(
+            lumetra::ResourceName::parse(name.toStdString()), timeout_, transports_);
+    } catch (const lumetra::Error& error) {
+        fail(error.code(), textOf(error.what()));
+    }
+}
+
+void Quorix::Clear() {
+    if (!session_) {
+        fail(lumetra::status::ErrorInvalidObject, QStringLiteral("no resource is selected"));
+        return;
+    }
+    try {
+        session_->clear();
+        traceLine("clear", resourceName_);
+    } catch (const lumetra::Error& error) {
+        fail(error.code(), textOf(error.what()));
+    }
+}
+
+void Quorix::Write(const QString& command) {
+    lastStatus_ = lumetra::status::Success;
+    if (!session_) {
+        lastStatus_ = lumetra::status::ErrorInvalidObject;
+        fail(lastStatus_, QStringLiteral("no resource is selected"));
+        return;
+    }
+    traceLine("write", command);
+    try {
+        session_->write(command.toLatin1().toStdString());
+    } catch (const lumetra::Error& error) {
+        lastStatus_ = error.code();
+        fail(lastStatus_, textOf(error.what()));
+    }
+}
+
+QString Quorix::Query(const QString& query) {
+    lastStatus_ = lumetra::status::Success;
+    if (!session_) {
+        lastStatus_ = lumetra::status::ErrorInvalidObject;
+        fail(lastStatus_, QStringLiteral("no resource is selected"));
+        return {};
+    }
+    traceLine("query", query);
+    try {
+        QString reply = textOf(session_->query(query.toLatin1().toStdString()));
+        traceLine("reply", reply);
+        return reply;
+    } catch (const lumetra::Error& error) {
+        lastStatus_ = error.code();
+        fail(lastStatus_, textOf(error.what()));
+        return {};
+    }
+}
+
+} // namespace quorix

@@ -1,0 +1,179 @@
+#include "platform/quorix/quorix.h"
+#include "tests/support/running_sim.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+#include <sstream>
+
+using quorix::Quorix;
+namespace status = lumetra::status;
+
+namespace {
+
+Quorix controlWith(const testing::ResourcesFile& resources, std::ostream* trace = nullptr) {
+    return Quorix(lumetra::ResourceManager(resources.files()), lumetra::makeTransport, trace);
+}
+
+const QString DeadResource = QStringLiteral("TCPIP0::127.0.0.1::1::SOCKET");
+
+} // namespace
+
+class TestQuorix : public QObject {
+    Q_OBJECT
+private slots:
+    void resourceListIsNoListWhenNothingIsKnown() {
+        testing::ResourcesFile resources({"# nothing here yet", ""});
+        Quorix control = controlWith(resources);
+        QVERIFY(!control.ResourceList().has_value());
+    }
+
+    void resourceListKeepsOrder() {
+        testing::ResourcesFile resources(
+            {"TCPIP::127.0.0.1::5001::SOCKET", "tcpip0::127.0.0.1::5000::socket"});
+        Quorix control = controlWith(resources);
+        const auto list = control.ResourceList();
+        QVERIFY(list.has_value());
+        QCOMPARE(*list, (QStringList{"TCPIP0::127.0.0.1::5001::SOCKET",
+                                     "TCPIP0::127.0.0.1::5000::SOCKET"}));
+    }
+
+    void writeAndQueryReachTheInstrument() {
+        testing::RunningSim sim;
+        testing::ResourcesFile resources({sim.resource()});
+        Quorix control = controlWith(resources);
+        control.setSetting(14, 300);
+        control.setSetting(1, 0);
+        control.setResourceName(control.ResourceList()->first());
+        QCOMPARE(control.ResourceName(), sim.resource());
+        control.Clear();
+        control.Write("HEAD 0");
+        QCOMPARE(control.LastStatus(), 0);
+        QCOMPARE(control.Query("*IDN?"), QString(sim::DefaultIdn));
+        QCOMPARE(control.LastStatus(), 0);
+        QCOMPARE(control.Query("BUSY?"), QString("0"));
+        QCOMPARE(sim.traffic(), (QStringList{"HEAD 0", "*IDN?", "BUSY?"}));
+    }
+
+    void failureRaisesWhileReportErrorsIsOn() {
+        testing::ResourcesFile resources;
+        Quorix control = controlWith(resources);
+        control.setSetting(14, 300);
+        control.setResourceName(DeadResource);
+        QVERIFY(control.ReportErrors());
+        try {
+            control.Write("*CLS");
+            QFAIL("a write to a dead resource did not raise");
+        } catch (const quorix::Error& error) {
+            QVERIFY(error.status() < 0);
+            QVERIFY(error.text().contains(DeadResource));
+        }
+        QVERIFY(control.LastStatus() < 0);
+        QVERIFY_THROWS_EXCEPTION(quorix::Error, control.Query("*IDN?"));
+    }
+
+    void failureOnlyShowsInLastStatusWhileReportErrorsIsOff() {
+        testing::RunningSim sim;
+        testing::ResourcesFile resources;
+        Quorix control = controlWith(resources);
+        control.setSetting(14, 300);
+        control.setReportErrors(false);
+        control.setResourceName(DeadResource);
+        control.Write("*CLS");
+        QCOMPARE(control.LastStatus(), status::ErrorMachineNotAvailable);
+        QCOMPARE(control.Query("*IDN?"), QString());
+        QVERIFY(control.LastStatus() < 0);
+        control.setResourceName(sim.resource());
+        control.Write("HEAD 0");
+        QCOMPARE(control.LastStatus(), 0);
+    }
+
+    void timeoutSettingBoundsAFailingQuery() {
+        testing::RunningSim sim;
+        testing::ResourcesFile resources;
+        Quorix control = controlWith(resources);
+        control.setSetting(14, 300);
+        QCOMPARE(control.timeout(), std::chrono::milliseconds(300));
+        control.setReportErrors(false);
+        control.setResourceName(sim.resource());
+        control.Write("HEAD 0");
+        sim.server().setMuted(true);
+        QElapsedTimer clock;
+        clock.start();
+        control.Query("BUSY?");
+        QCOMPARE(control.LastStatus(), status::ErrorTimeout);
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void timeoutSettingAppliesToTheCurrentSession() {
+        testing::RunningSim sim;
+        testing::ResourcesFile resources;
+        Quorix control = controlWith(resources);
+        control.setReportErrors(false);
+        control.setResourceName(sim.resource());
+        control.setSetting(14, 200);
+        sim.server().setMuted(true);
+        QElapsedTimer clock;
+        clock.start();
+        control.Query("*IDN?");
+        QCOMPARE(control.LastStatus(), status::ErrorTimeout);
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void invalidSettingsAreRefused() {
+        testing::ResourcesFile resources;
+        Quorix control = controlWith(resources);
+        QVERIFY_THROWS_EXCEPTION(quorix::Error, control.setSetting(14, -5));
+        QVERIFY_THROWS_EXCEPTION(quorix::Error, control.setSetting(99, 0));
+        control.setReportErrors(false);
+        control.setSetting(99, 0); // silent while errors are not reported
+        QCOMPARE(control.timeout(), std::chrono::milliseconds(2000));
+    }
+
+    void invalidResourceNameRaises() {
+        testing::ResourcesFile resources;
+        Quorix control = controlWith(resources);
+        try {
+            control.setResourceName("TCPIP0::127.0.0.1::SOCKET");
+            QFAIL("an invalid resource name was taken");
+        } catch (const quorix::Error& error) {
+            QCOMPARE(error.status(), status::ErrorInvalidResourceName);
+        }
+        QCOMPARE(control.ResourceName(), QString("TCPIP0::127.0.0.1::SOCKET"));
+        control.setReportErrors(false);
+        control.Write("*CLS");
+        QCOMPARE(control.LastStatus(), status::ErrorInvalidObject);
+    }
+
+    void clearOfAnUnreachableInstrumentDoesNotRaise() {
+        testing::ResourcesFile resources;
+        Quorix control = controlWith(resources);
+        control.setResourceName(DeadResource);
+        control.Clear();
+        QCOMPARE(control.LastStatus(), 0);
+    }
+
+    void clearWithoutResourceRaises() {
+        testing::ResourcesFile resources;
+        Quorix control = controlWith(resources);
+        QVERIFY_THROWS_EXCEPTION(quorix::Error, control.Clear());
+        control.setReportErrors(false);
+        control.Clear();
+    }
+
+    void traceSettingPrintsTraffic() {
+        testing::RunningSim sim;
+        testing::ResourcesFile resources;
+        std::ostringstream trace;
+        Quorix control = controlWith(resources, &trace);
+        control.setResourceName(sim.resource());
+        control.Write("HEAD 0");
+        QVERIFY(trace.str().empty());
+        control.setSetting(1, 1);
+        control.Query("BUSY?");
+        const QString text = QString::fromStdString(trace.str());
+        QVERIFY2(text.contains("query: BUSY?") && text.contains("reply: 0"), qPrintable(text));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestQuorix)
+#include "test_quorix.moc"

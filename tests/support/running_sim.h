@@ -1,0 +1,49 @@
+#pragma once
+
+#include "sim/scope_server.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace testing {
+
+// A simulated instrument serving on loopback for the length of a test, with its drive folder
+// and traffic log in a temporary directory.
+class RunningSim {
+public:
+    explicit RunningSim(sim::SimConfig config = {});
+    ~RunningSim();
+
+    sim::ScopeServer& server() { return *server_; }
+    std::uint16_t port(int instrument = 0) const { return ports_.at(instrument); }
+    QString resource(int instrument = 0) const;
+    QString root() const { return root_.path(); }
+    QString logPath(int instrument = 0) const;
+    // Every message the instrument received so far, in order.
+    QStringList traffic(int instrument = 0) const;
+
+    // Stops serving; restart() serves again on the same ports, with fresh instrument state.
+    void stop();
+    void restart();
+
+private:
+    QTemporaryDir root_;
+    sim::SimConfig config_;
+    std::unique_ptr<sim::ScopeServer> server_;
+    std::vector<std::uint16_t> ports_;
+};
+
+// A resources.conf in a temporary directory.
+class ResourcesFile {
+public:
+    explicit ResourcesFile(const QStringList& lines = {});
+    QString path() const;
+    std::vector<std::string> files() const { return {path().toStdString()}; }
+
+private:
+    QTemporaryDir dir_;
+};
+
+} // namespace testing

@@ -1,0 +1,147 @@
+#include "tests/support/running_sim.h"
+#include "tools/rm_command.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <sstream>
+
+namespace rm = lumetra::rm;
+
+namespace {
+
+struct Outcome {
+    int exitCode;
+    QString out;
+    QString err;
+};
+
+class Workspace {
+public:
+    Workspace() : userFile_(dir_.filePath("user/lumetra/resources.conf")) {}
+    rm::Environment environment(const QString& systemFile = {}) const {
+        rm::Environment environment{{userFile_.toStdString()}, userFile_.toStdString()};
+        if (!systemFile.isEmpty()) {
+            environment.configFiles.push_back(systemFile.toStdString());
+        }
+        return environment;
+    }
+    Outcome run(const QStringList& args, const QString& systemFile = {}) const {
+        std::vector<std::string> arguments;
+        for (const QString& arg : args) {
+            arguments.push_back(arg.toStdString());
+        }
+        std::ostringstream out, err;
+        int code = rm::run(arguments, out, err, environment(systemFile));
+        return {code, QString::fromStdString(out.str()), QString::fromStdString(err.str())};
+    }
+    QString userFileText() const {
+        QFile file(userFile_);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    QString dirPath() const { return dir_.path(); }
+
+private:
+    QTemporaryDir dir_;
+    QString userFile_;
+};
+
+} // namespace
+
+class TestLumetraRm : public QObject {
+    Q_OBJECT
+private slots:
+    void nothingKnown() {
+        Workspace workspace;
+        auto outcome = workspace.run({"list"});
+        QCOMPARE(outcome.exitCode, int(rm::ExitNothingConfigured));
+        QVERIFY(outcome.out.isEmpty());
+        QVERIFY(outcome.err.contains("lumetra-rm add"));
+        QCOMPARE(workspace.run({"probe"}).exitCode, int(rm::ExitNothingConfigured));
+    }
+
+    void addListRemove() {
+        Workspace workspace;
+        testing::ResourcesFile system({"TCPIP0::127.0.0.1::6000::SOCKET"});
+        auto added = workspace.run({"add", "tcpip::127.0.0.1::5025::socket"}, system.path());
+        QCOMPARE(added.exitCode, int(rm::ExitOk));
+        QVERIFY(added.out.contains("added TCPIP0::127.0.0.1::5025::SOCKET"));
+        QVERIFY(workspace.userFileText().startsWith("#"));
+
+        auto again = workspace.run({"add", "TCPIP0::127.0.0.1::5025::SOCKET"});
+        QCOMPARE(again.exitCode, int(rm::ExitOk));
+        QVERIFY(again.out.contains("already"));
+
+        auto list = workspace.run({"list"}, system.path());
+        QCOMPARE(list.exitCode, int(rm::ExitOk));
+        QCOMPARE(list.out, QString("TCPIP0::127.0.0.1::5025::SOCKET\n"
+                                   "TCPIP0::127.0.0.1::6000::SOCKET\n"));
+
+        const QString before = workspace.userFileText();
+        QCOMPARE(workspace.run({"remove", "TCPIP0::127.0.0.1::5025::SOCKET"}).exitCode,
+                 int(rm::ExitOk));
+        QVERIFY(!workspace.userFileText().contains("5025"));
+        QVERIFY(before.startsWith(workspace.userFileText())); // the comment stays
+        QCOMPARE(workspace.run({"remove", "TCPIP0::127.0.0.1::5025::SOCKET"}).exitCode,
+                 int(rm::ExitFailed));
+    }
+
+    void usageErrors() {
+        Workspace workspace;
+        QCOMPARE(workspace.run({}).exitCode, int(rm::ExitUsage));
+        QCOMPARE(workspace.run({"frobnicate"}).exitCode, int(rm::ExitUsage));
+        QCOMPARE(workspace.run({"add"}).exitCode, int(rm::ExitUsage));
+        QCOMPARE(workspace.run({"probe", "--timeout"}).exitCode, int(rm::ExitUsage));
+        QCOMPARE(workspace.run({"probe", "--timeout", "soon"}).exitCode, int(rm::ExitUsage));
+        auto malformed = workspace.run({"add", "TCPIP0::127.0.0.1::SOCKET"});
+        QCOMPARE(malformed.exitCode, int(rm::ExitUsage));
+        QVERIFY2(malformed.err.contains("port::SOCKET"), qPrintable(malformed.err));
+        QVERIFY(workspace.userFileText().isEmpty());
+        QCOMPARE(workspace.run({"help"}).exitCode, int(rm::ExitOk));
+    }
+
+    void probeReportsReplyOrError() {
+        testing::RunningSim sim;
+        Workspace workspace;
+        QCOMPARE(workspace.run({"add", sim.resource()}).exitCode, int(rm::ExitOk));
+        auto good = workspace.run({"probe"});
+        QCOMPARE(good.exitCode, int(rm::ExitOk));
+        QVERIFY2(good.out.contains(sim.resource() + ": "), qPrintable(good.out));
+        QVERIFY2(good.out.contains("NQX8"), qPrintable(good.out));
+
+        QCOMPARE(workspace.run({"add", "TCPIP0::127.0.0.1::1::SOCKET"}).exitCode, int(rm::ExitOk));
+        auto mixed = workspace.run({"probe", "--timeout", "500"});
+        QCOMPARE(mixed.exitCode, int(rm::ExitFailed));
+        QVERIFY2(mixed.out.contains("TCPIP0::127.0.0.1::1::SOCKET: error VI_ERROR_MACHINE_NAVAIL"),
+                 qPrintable(mixed.out));
+    }
+
+    void linksNamesTheRawSocket() {
+        Workspace workspace;
+        auto links = workspace.run({"links"});
+        QCOMPARE(links.exitCode, int(rm::ExitOk));
+        QVERIFY(links.out.contains("TCPIP::SOCKET"));
+    }
+
+    void programUsesXdgConfigHome() {
+        const QString program = qEnvironmentVariable("LUMETRA_RM");
+        if (program.isEmpty()) {
+            QSKIP("LUMETRA_RM is not set");
+        }
+        QTemporaryDir config;
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", config.path());
+        process.setProcessEnvironment(environment);
+        process.start(program, {"add", "TCPIP0::127.0.0.1::5025::SOCKET"});
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(QFile::exists(config.filePath("lumetra/resources.conf")));
+        process.start(program, {"list"});
+        QVERIFY(process.waitForFinished(10000));
+        QVERIFY(process.readAllStandardOutput().startsWith("TCPIP0::127.0.0.1::5025::SOCKET\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLumetraRm)
+#include "test_lumetra_rm.moc"
