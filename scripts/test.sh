@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite twice: once as built for
+# use, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+bash scripts/build.sh build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+(cd build/release && ctest --output-on-failure --timeout 600)
+
+bash scripts/build.sh build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVARNOLT_SANITIZE=ON \
+    -DVARNOLT_BUILD_BENCH=OFF
+(cd build/sanitize && ASAN_OPTIONS=detect_stack_use_after_return=1 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure --timeout 900)
