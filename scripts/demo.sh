@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, starts the simulated instrument on loopback and shows what
-# Lumetra finds there. Everything it writes stays under build/demo: the user's own settings
-# and resource list are not touched.
+# Installs what is missing, builds, starts the simulated instrument on loopback and the program
+# against it. Everything it writes stays under build/demo: the user's own settings and
+# resource list are not touched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,3 +37,12 @@ echo "Resources Lumetra knows:"
 echo "What they answer:"
 "$bin/tools/lumetra-rm" probe
 echo "Simulated drive: $demo/drive   traffic log: $demo/traffic.log"
+
+export XDG_RUNTIME_DIR=$demo/runtime
+mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "No display found: running Varnolt offscreen for 15 seconds instead."
+    QT_QPA_PLATFORM=offscreen timeout 15 "$bin/app/Varnolt" || true
+else
+    "$bin/app/Varnolt"
+fi

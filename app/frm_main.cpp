@@ -1,0 +1,296 @@
+#include "app/frm_main.h"
+
+#include "acquisition/event_pump.h"
+#include "acquisition/progress_dots.h"
+#include "acquisition/timed_wait.h"
+#include "app/application.h"
+#include "app/single_instance.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <optional>
+
+namespace {
+
+// The layout is kept in twips, the unit it was drawn in; 15 twips are one pixel at 96 dpi.
+constexpr int px(int twips) {
+    return twips / 15;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, const char* toolTip,
+                        int left) {
+    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setToolTip(QString::fromLatin1(toolTip));
+    button->setGeometry(px(left), px(0), px(615), px(375));
+    return button;
+}
+
+constexpr int TimeoutSetting = 14;
+constexpr int TraceSetting = 1;
+
+} // namespace
+
+frmMain::frmMain(quorix::QuorixControl& quorix, windowing::MessageBoxes& messageBoxes,
+                 QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      Quorix1(quorix), messageBoxes_(messageBoxes),
+      procedures_(
+          quorix, [this] { return isIdle(); }, [this](double seconds) { waitSeconds(seconds); },
+          [this] { addProgressDot(); }),
+      clock_(std::make_shared<acquisition::SteadyClock>()) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Varnolt v1.1"));
+    setFixedSize(px(2445), px(675));
+
+    cbPrefs = makeButton(this, "cbPrefs", "Prefs", "Select what to save", 0);
+    cbStart = makeButton(this, "cbStart", "Start", "Start saving", 615);
+    cbStop = makeButton(this, "cbStop", "Stop", "Stop Saving", 1230);
+    cbClose = makeButton(this, "cbClose", "Close", "Close and exit program", 1845);
+
+    Text1 = new QLineEdit(QStringLiteral("Text1"), this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setToolTip(QStringLiteral("Status"));
+    Text1->setGeometry(px(0), px(360), px(2415), px(285));
+    Text1->setReadOnly(true);
+    // Opaque, so that the repaint after every progress dot paints the status line alone and not
+    // also the window and the buttons whose bottom row it overlaps.
+    Text1->setAutoFillBackground(true);
+
+    setTabOrder(cbPrefs, cbStart);
+    setTabOrder(cbStart, cbStop);
+    setTabOrder(cbStop, cbClose);
+    setTabOrder(cbClose, Text1);
+
+    statusPaintTimer_.setSingleShot(true);
+    connect(&statusPaintTimer_, &QTimer::timeout, this,
+            [this] { showStatus(StatusPaint::AtOnce); });
+
+    connect(cbPrefs, &QPushButton::clicked, this, [this] { cbPrefs_Click(); });
+    connect(cbStart, &QPushButton::clicked, this, [this] { cbStart_Click(); });
+    connect(cbStop, &QPushButton::clicked, this, [this] { cbStop_Click(); });
+    connect(cbClose, &QPushButton::clicked, this, [this] { cbClose_Click(); });
+
+    qApp->installEventFilter(this);
+}
+
+frmMain::~frmMain() {
+    qApp->removeEventFilter(this);
+}
+
+void frmMain::setInstanceLockPath(const QString& path) {
+    instanceLockPath_ = path;
+}
+
+void frmMain::setClock(std::shared_ptr<const acquisition::MonotonicClock> clock) {
+    if (clock) {
+        clock_ = std::move(clock);
+    }
+}
+
+void frmMain::setPrefsWindow(QWidget* window) {
+    prefsWindow_ = window;
+}
+
+void frmMain::setProgramIcon(const QIcon& icon) {
+    setWindowIcon(icon);
+}
+
+void frmMain::loadPrefs(bool reset) {
+    Q_UNUSED(reset);
+}
+
+void frmMain::startPreferenceSubsystem() {}
+
+frmMain::LoadResult frmMain::Form_Load() {
+    instanceLock_ = std::make_unique<app::SingleInstanceLock>(
+        instanceLockPath_.isEmpty() ? app::SingleInstanceLock::defaultPath() : instanceLockPath_);
+    if (!instanceLock_->tryAcquire()) {
+        instanceLock_.reset();
+        showMessage(QStringLiteral("Varnolt is already running."));
+        return LoadResult::EndProgram;
+    }
+
+    makeTopMost();
+    startPreferenceSubsystem();
+    setIdleButtons();
+
+    std::optional<QStringList> resources;
+    try {
+        Quorix1.setReportErrors(true);
+        Quorix1.setSetting(TimeoutSetting, 300);
+        Quorix1.setSetting(TraceSetting, 0);
+        resources = Quorix1.ResourceList();
+    } catch (...) {
+        // The resource layer itself is unusable: as good as knowing no instrument.
+        resources.reset();
+    }
+    if (!resources) {
+        showMessage(QStringLiteral("Scope not found.  Please check Lumetra."));
+        return LoadResult::EndProgram;
+    }
+
+    try {
+        for (const QString& resource : *resources) {
+            Quorix1.setResourceName(resource);
+            setStatusText(Quorix1.ResourceName());
+            Quorix1.Clear();
+            const QString reply = queryInstrument(QStringLiteral("*IDN?"));
+            if (reply.contains(QLatin1String("NQX8")) || reply.contains(QLatin1String("LVZ8"))) {
+                setStatusText(reply);
+                Quorix1.Write(QStringLiteral("DESE 0"));
+                Quorix1.Write(QStringLiteral("*ESE 0"));
+                Quorix1.Write(QStringLiteral("*SRE 0"));
+                Quorix1.Write(QStringLiteral("HEAD 0"));
+                sendCommand(QStringLiteral("*CLS"));
+                queryInstrument(QStringLiteral("ALLEV?"));
+                return LoadResult::Ready;
+            }
+        }
+    } catch (...) {
+        // Any failure while the candidates are tried ends in the message below.
+    }
+    showMessage(QStringLiteral("Error writing to ") + Quorix1.ResourceName() +
+                QStringLiteral(".  Please check Lumetra Resource Manager."));
+    return LoadResult::EndProgram;
+}
+
+void frmMain::makeTopMost() {
+    // A shown window loses its native window when its flags change and must be shown again.
+    const bool shown = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    if (shown) {
+        show();
+    }
+}
+
+void frmMain::setIdleButtons() {
+    cbStart->setEnabled(true);
+    cbPrefs->setEnabled(true);
+    cbClose->setEnabled(true);
+    cbStop->setEnabled(false);
+}
+
+void frmMain::setRunningButtons() {
+    cbStart->setEnabled(false);
+    cbPrefs->setEnabled(false);
+    cbClose->setEnabled(false);
+    cbStop->setEnabled(true);
+}
+
+bool frmMain::isIdle() const {
+    return cbStart->isEnabled();
+}
+
+void frmMain::waitSeconds(double seconds) {
+    acquisition::TimedWait(
+        *clock_, [this] { addProgressDot(); }, acquisition::processEventsFor)
+        .waitSeconds(seconds);
+}
+
+void frmMain::addProgressDot() {
+    statusText_ = acquisition::withProgressDot(statusText_);
+    showStatus(StatusPaint::AtFrameRate);
+    acquisition::processPendingEvents();
+}
+
+void frmMain::setStatusText(const QString& text) {
+    statusText_ = text;
+    showStatus(StatusPaint::AtOnce);
+}
+
+// A screen shows no more than one frame every 1/60 s, while the trigger wait can add dots
+// many thousands of times a second; laying out and painting every one of them would cost far
+// more than the poll itself. So a dot reaches the status line at once when the line was last
+// painted a frame ago or more, and otherwise at the end of that frame. Any other change of the
+// status line is shown at once.
+void frmMain::showStatus(StatusPaint when) {
+    constexpr int FrameMs = 16;
+    if (when == StatusPaint::AtOnce || !statusPaintClock_.isValid() ||
+        statusPaintClock_.elapsed() >= FrameMs) {
+        statusPaintTimer_.stop();
+        Text1->setText(statusText_);
+        Text1->repaint();
+        statusPaintClock_.start();
+    } else if (!statusPaintTimer_.isActive()) {
+        statusPaintTimer_.start(FrameMs - int(statusPaintClock_.elapsed()));
+    }
+}
+
+void frmMain::sendCommand(const QString& command) {
+    procedures_.sendCommand(command);
+}
+
+QString frmMain::queryInstrument(const QString& query) {
+    return procedures_.queryInstrument(query);
+}
+
+void frmMain::cbPrefs_Click() {
+    if (!prefsWindow_) {
+        return;
+    }
+    hide();
+    prefsWindow_->show();
+}
+
+void frmMain::cbStart_Click() {}
+
+void frmMain::cbStop_Click() {
+    setIdleButtons();
+}
+
+void frmMain::cbClose_Click() {
+    endProgram();
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    if (!isIdle()) {
+        // A run ends only through Stop.
+        event->ignore();
+        return;
+    }
+    event->accept();
+    endProgram();
+}
+
+void frmMain::endProgram() {
+    ending_ = true;
+    QCoreApplication::quit();
+}
+
+void frmMain::showMessage(const QString& text) {
+    messageBoxes_.show(this, QString::fromLatin1(app::ProgramTitle), text, windowing::Icon::None,
+                       windowing::Buttons::Ok);
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show && watched == this) {
+        everShown_ = true;
+    } else if (event->type() == QEvent::Hide && watched->isWidgetType() &&
+               static_cast<QWidget*>(watched)->isWindow()) {
+        // Checked once the hand-over that hid this window has shown the next one.
+        QMetaObject::invokeMethod(this, &frmMain::keepAWindowShown, Qt::QueuedConnection);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// The program must never go on running with all of its windows hidden, where nothing could
+// end it: if the window the main window handed over to was closed without handing back, the
+// main window comes back.
+void frmMain::keepAWindowShown() {
+    if (!everShown_ || ending_) {
+        return;
+    }
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (const QWidget* window : windows) {
+        if (window->isVisible()) {
+            return;
+        }
+    }
+    show();
+}

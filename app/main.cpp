@@ -1,0 +1,20 @@
+#include "app/application.h"
+#include "app/frm_main.h"
+#include "platform/quorix/quorix.h"
+#include "platform/windowing/message_boxes.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    app::configureApplication(application);
+
+    windowing::QtMessageBoxes messageBoxes;
+    quorix::Quorix quorix;
+    frmMain window(quorix, messageBoxes);
+    if (window.Form_Load() == frmMain::LoadResult::EndProgram) {
+        return 1;
+    }
+    window.show();
+    return application.exec();
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "app/frm_main.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+// The tests' way to the main window's private procedures and controls.
+class frmMainProbe {
+public:
+    explicit frmMainProbe(frmMain& window) : w(window) {}
+
+    void setIdleButtons() { w.setIdleButtons(); }
+    void setRunningButtons() { w.setRunningButtons(); }
+    void waitSeconds(double seconds) { w.waitSeconds(seconds); }
+    void addProgressDot() { w.addProgressDot(); }
+    void sendCommand(const QString& command) { w.sendCommand(command); }
+    QString queryInstrument(const QString& query) { return w.queryInstrument(query); }
+
+    QPushButton* button(const char* name) const {
+        return w.findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+    QLineEdit* text1() const { return w.findChild<QLineEdit*>(QStringLiteral("Text1")); }
+    // The status line's text as the program keeps it; shownStatus() is what Text1 displays,
+    // a progress dot at most one frame later.
+    QString status() const { return w.statusText(); }
+    QString shownStatus() const { return text1()->text(); }
+    void setStatus(const QString& text) { w.setStatusText(text); }
+
+private:
+    frmMain& w;
+};
