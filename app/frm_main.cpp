@@ -5,6 +5,10 @@
 #include "acquisition/timed_wait.h"
 #include "app/application.h"
 #include "app/single_instance.h"
+#include "app/window_preferences.h"
+#include "prefs/frm_prefs.h"
+#include "prefs/frm_screen_options.h"
+#include "prefs/preference_set.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -93,8 +97,12 @@ void frmMain::setClock(std::shared_ptr<const acquisition::MonotonicClock> clock)
     }
 }
 
-void frmMain::setPrefsWindow(QWidget* window) {
-    prefsWindow_ = window;
+void frmMain::setSettingsFilePath(const QString& path) {
+    settingsFilePath_ = path;
+}
+
+void frmMain::setLocalClock(acquisition::FileStamps::LocalClock clock) {
+    fileStamps_ = acquisition::FileStamps(std::move(clock));
 }
 
 void frmMain::setProgramIcon(const QIcon& icon) {
@@ -102,10 +110,29 @@ void frmMain::setProgramIcon(const QIcon& icon) {
 }
 
 void frmMain::loadPrefs(bool reset) {
-    Q_UNUSED(reset);
+    prefs::loadPrefs(reset, *frmPrefs_, *frmScreenOptions_, *store_);
 }
 
-void frmMain::startPreferenceSubsystem() {}
+bool frmMain::savePrefs() {
+    return prefs::savePrefs(*frmPrefs_, *frmScreenOptions_, *store_, messageBoxes_, this);
+}
+
+// The preference subsystem's start-up: both option windows, hidden, then the preference set.
+void frmMain::startPreferenceSubsystem() {
+    store_ = std::make_unique<prefs::PreferenceStore>(
+        settingsFilePath_.isEmpty() ? prefs::PreferenceStore::defaultFilePath()
+                                    : settingsFilePath_);
+    frmPrefs_ = std::make_unique<prefs::frmPrefs>(messageBoxes_);
+    frmScreenOptions_ = std::make_unique<prefs::frmScreenOptions>();
+    frmPrefs_->setMainWindow(this);
+    frmPrefs_->setScreenOptions(frmScreenOptions_.get());
+    frmPrefs_->setResetToDefaults([this] { loadPrefs(true); });
+    frmScreenOptions_->setPrefsWindow(frmPrefs_.get());
+    preferences_ = std::make_unique<app::WindowPreferences>(*frmPrefs_, *frmScreenOptions_);
+    acquisition::RunHost& host = *this;
+    cycle_ = std::make_unique<acquisition::AcquisitionCycle>(host, *preferences_, fileStamps_);
+    loadPrefs(false);
+}
 
 frmMain::LoadResult frmMain::Form_Load() {
     instanceLock_ = std::make_unique<app::SingleInstanceLock>(
@@ -231,21 +258,59 @@ QString frmMain::queryInstrument(const QString& query) {
 }
 
 void frmMain::cbPrefs_Click() {
-    if (!prefsWindow_) {
-        return;
-    }
     hide();
-    prefsWindow_->show();
+    frmPrefs_->show();
 }
 
-void frmMain::cbStart_Click() {}
+void frmMain::cbStart_Click() {
+    cycle_->cbStart_Click();
+}
 
 void frmMain::cbStop_Click() {
-    setIdleButtons();
+    cycle_->cbStop_Click();
+}
+
+QString frmMain::nextFileStamp() {
+    return cycle_->nextFileStamp();
 }
 
 void frmMain::cbClose_Click() {
     endProgram();
+}
+
+void frmMain::yield() {
+    acquisition::processPendingEvents();
+}
+
+void frmMain::clearLink() {
+    try {
+        Quorix1.Clear();
+    } catch (const quorix::Error&) {
+        // A link that cannot be cleared is left to the retry loops of the commands that follow.
+    }
+}
+
+bool frmMain::sendCommandBounded(const QString& command, int attempts) {
+    return procedures_.sendCommandBounded(command, attempts);
+}
+
+frmMain::Answer frmMain::askSaveAcquisition() {
+    switch (messageBoxes_.show(this, QString::fromLatin1(app::ProgramTitle),
+                               QStringLiteral("Save this Aquisition?"), windowing::Icon::None,
+                               windowing::Buttons::YesNoCancel, windowing::Answer::Yes)) {
+    case windowing::Answer::Yes:
+        return Answer::Yes;
+    case windowing::Answer::No:
+        return Answer::No;
+    default:
+        return Answer::Cancel;
+    }
+}
+
+void frmMain::warnNothingSelected() {
+    messageBoxes_.show(this, QString::fromLatin1(app::ProgramTitle),
+                       QStringLiteral("Nothing to selected to Save. Check Prefs"),
+                       windowing::Icon::Exclamation, windowing::Buttons::Ok);
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "acquisition/acquisition_cycle.h"
+#include "acquisition/file_stamps.h"
 #include "acquisition/monotonic_clock.h"
 #include "instrument/command_procedures.h"
 #include "platform/quorix/quorix_control.h"
 #include "platform/windowing/message_boxes.h"
+#include "prefs/preference_store.h"
 
 #include <QElapsedTimer>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -19,11 +21,17 @@ class QPushButton;
 
 namespace app {
 class SingleInstanceLock;
-}
+class WindowPreferences;
+} // namespace app
+
+namespace prefs {
+class frmPrefs;
+class frmScreenOptions;
+} // namespace prefs
 
 // The main window: four buttons, the status line Text1 and the instrument I/O control Quorix1.
 // Construction does no I/O; Form_Load runs the start-up before the window is first shown.
-class frmMain : public QWidget {
+class frmMain : public QWidget, private acquisition::RunHost {
     Q_OBJECT
 
 public:
@@ -38,14 +46,20 @@ public:
 
     LoadResult Form_Load();
 
-    // Seams. The lock file that keeps a second instance out (default:
-    // app::SingleInstanceLock::defaultPath()); set before Form_Load.
+    // Seams, all set before Form_Load. The lock file that keeps a second instance out
+    // (default: app::SingleInstanceLock::defaultPath()).
     void setInstanceLockPath(const QString& path);
+    // The settings file (default: prefs::PreferenceStore::defaultFilePath()).
+    void setSettingsFilePath(const QString& path);
     // The time source of waitSeconds (default: the steady clock).
     void setClock(std::shared_ptr<const acquisition::MonotonicClock> clock);
-    // The window that Prefs hands over to; none: Prefs does nothing.
-    void setPrefsWindow(QWidget* window);
+    // The local date and time of the file stamps (default: the system clock).
+    void setLocalClock(acquisition::FileStamps::LocalClock clock);
     void setProgramIcon(const QIcon& icon);
+
+    // The two option windows; they exist from start-up step 3 on.
+    prefs::frmPrefs* prefsWindow() const { return frmPrefs_.get(); }
+    prefs::frmScreenOptions* screenOptionsWindow() const { return frmScreenOptions_.get(); }
 
 public slots:
     // Reads the preference set into the option windows; reset: from the defaults.
@@ -58,26 +72,34 @@ protected:
 private:
     friend class frmMainProbe; // lets the tests reach the private procedures
 
-    void setIdleButtons();
-    void setRunningButtons();
-    void waitSeconds(double seconds);
-    void cbPrefs_Click();
-    void sendCommand(const QString& command);
-    QString queryInstrument(const QString& query);
     void cbStart_Click();
-    void addProgressDot();
+    void addProgressDot() override;
     void cbStop_Click();
     void cbClose_Click();
+    QString nextFileStamp();
+    bool savePrefs();
 
-    // The status line's text; Text1 shows it, a dot at most one frame later.
-    const QString& statusText() const { return statusText_; }
-    void setStatusText(const QString& text);
+    // What the acquisition run needs of the window.
+    bool isIdle() const override;
+    void setRunningButtons() override;
+    void setIdleButtons() override;
+    QString statusText() const override { return statusText_; }
+    void setStatusText(const QString& text) override;
+    void yield() override;
+    void waitSeconds(double seconds) override;
+    void clearLink() override;
+    void sendCommand(const QString& command) override;
+    bool sendCommandBounded(const QString& command, int attempts) override;
+    QString queryInstrument(const QString& query) override;
+    Answer askSaveAcquisition() override;
+    void warnNothingSelected() override;
+    void cbPrefs_Click() override;
+
     enum class StatusPaint { AtOnce, AtFrameRate };
     void showStatus(StatusPaint when);
 
     void startPreferenceSubsystem();
     void makeTopMost();
-    bool isIdle() const;
     void endProgram();
     void showMessage(const QString& text);
     void keepAWindowShown();
@@ -88,7 +110,14 @@ private:
     std::shared_ptr<const acquisition::MonotonicClock> clock_;
     QString instanceLockPath_;
     std::unique_ptr<app::SingleInstanceLock> instanceLock_;
-    QPointer<QWidget> prefsWindow_;
+    QString settingsFilePath_;
+    std::unique_ptr<prefs::PreferenceStore> store_;
+    std::unique_ptr<prefs::frmPrefs> frmPrefs_;
+    std::unique_ptr<prefs::frmScreenOptions> frmScreenOptions_;
+    std::unique_ptr<app::WindowPreferences> preferences_;
+    acquisition::FileStamps fileStamps_;
+    std::unique_ptr<acquisition::AcquisitionCycle> cycle_;
+    // The status line's text; Text1 shows it, a progress dot at most one frame later.
     QString statusText_ = QStringLiteral("Text1");
     QElapsedTimer statusPaintClock_;
     QTimer statusPaintTimer_;

@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
     windowing::QtMessageBoxes messageBoxes;
     frmMain window(quorix, messageBoxes);
     window.setInstanceLockPath(root.filePath("Varnolt.lock"));
+    window.setSettingsFilePath(root.filePath("Varnolt.ini"));
     if (window.Form_Load() != frmMain::LoadResult::Ready) {
         std::fprintf(stderr, "start-up failed\n");
         return 1;

@@ -42,13 +42,24 @@ bool CommandProcedures::keepTrying() {
 }
 
 void CommandProcedures::sendCommand(const QString& command) {
+    sendCommandBounded(command, 0);
+}
+
+bool CommandProcedures::sendCommandBounded(const QString& command, int attempts) {
+    int made = 1;
     bool done = attemptWrite(command);
-    while (!done && keepTrying()) {
+    while (!done && (attempts <= 0 || made < attempts) && keepTrying()) {
         // The status is read again first: a handler that ran during the yield may have sent a
         // command of its own, and its success ends this retry loop too.
-        done = quorix_.LastStatus() >= 0 || attemptWrite(command);
+        if (quorix_.LastStatus() >= 0) {
+            done = true;
+            break;
+        }
+        ++made;
+        done = attemptWrite(command);
     }
     quorix_.setReportErrors(true);
+    return done;
 }
 
 QString CommandProcedures::queryInstrument(const QString& query) {

@@ -20,6 +20,9 @@ public:
                       std::function<void()> addProgressDot);
 
     void sendCommand(const QString& command);
+    // As sendCommand, but the command is dropped after `attempts` failed attempts (or earlier,
+    // when the run flag ends the loop). True when it went through.
+    bool sendCommandBounded(const QString& command, int attempts);
     // The reply of the last attempt, also when the procedure gave up after a failure.
     QString queryInstrument(const QString& query);
 

@@ -26,6 +26,19 @@ public:
     QString status() const { return w.statusText(); }
     QString shownStatus() const { return text1()->text(); }
     void setStatus(const QString& text) { w.setStatusText(text); }
+    void cbStart_Click() { w.cbStart_Click(); }
+    void cbStop_Click() { w.cbStop_Click(); }
+    void cbClose_Click() { w.cbClose_Click(); }
+    bool savePrefs() { return w.savePrefs(); }
+    QString nextFileStamp() { return w.nextFileStamp(); }
+
+    // Stop without the stop procedure: only the run flag goes back to idle. For tests of how
+    // the retry loops and yields let a Stop through, whatever the stop then does.
+    void makeStopOnlyEndTheRun() {
+        QObject::disconnect(button("cbStop"), nullptr, &w, nullptr);
+        QObject::connect(button("cbStop"), &QPushButton::clicked, &w,
+                         [this] { w.setIdleButtons(); });
+    }
 
 private:
     frmMain& w;

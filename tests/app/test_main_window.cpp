@@ -1,5 +1,6 @@
 #include "app/application.h"
 #include "app/frm_main.h"
+#include "prefs/frm_prefs.h"
 #include "tests/app/frm_main_probe.h"
 #include "tests/instrument/fake_quorix.h"
 #include "tests/support/preset_message_boxes.h"
@@ -7,6 +8,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <chrono>
@@ -37,6 +39,7 @@ private:
 };
 
 struct Shell {
+    QTemporaryDir dir;
     FakeQuorix quorix;
     testing::PresetMessageBoxes boxes;
     std::shared_ptr<SteppingClock> clock;
@@ -45,6 +48,15 @@ struct Shell {
 
     explicit Shell(nanoseconds step = 60ms) : clock(std::make_shared<SteppingClock>(step)) {
         window.setClock(clock);
+        window.setInstanceLockPath(dir.filePath("Varnolt.lock"));
+        window.setSettingsFilePath(dir.filePath("Varnolt.ini"));
+        probe.makeStopOnlyEndTheRun();
+    }
+    // Start-up against one instrument of a supported family.
+    frmMain::LoadResult load() {
+        quorix.resources = QStringList{"TCPIP0::127.0.0.1::5025::SOCKET"};
+        quorix.idnOf = {{"TCPIP0::127.0.0.1::5025::SOCKET", "ORVANE,NQX8034,C010442,FV:1"}};
+        return window.Form_Load();
     }
     QPushButton* cbStart() const { return probe.button("cbStart"); }
     QPushButton* cbStop() const { return probe.button("cbStop"); }
@@ -419,16 +431,13 @@ private slots:
         QVERIFY(!s.window.isVisible());
     }
 
-    void prefsHandsOverToTheWindowGivenToIt() {
+    void prefsHandsOverToThePreferencesWindow() {
         Shell s;
-        s.probe.setIdleButtons();
+        QCOMPARE(s.load(), frmMain::LoadResult::Ready);
         s.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&s.window));
-        s.cbPrefs()->click(); // no window given yet: nothing happens
-        QVERIFY(s.window.isVisible());
-
-        QWidget prefs;
-        s.window.setPrefsWindow(&prefs);
+        QWidget& prefs = *s.window.prefsWindow();
+        QVERIFY(!prefs.isVisible());
         s.cbPrefs()->click();
         QVERIFY(!s.window.isVisible());
         QVERIFY(prefs.isVisible());
@@ -437,9 +446,8 @@ private slots:
     void programGoesOnWhileOnlyThePrefsWindowIsShown() {
         QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
         Shell s;
-        QWidget prefs;
-        s.window.setPrefsWindow(&prefs);
-        s.probe.setIdleButtons();
+        QCOMPARE(s.load(), frmMain::LoadResult::Ready);
+        QWidget& prefs = *s.window.prefsWindow();
         s.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&s.window));
 

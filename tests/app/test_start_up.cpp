@@ -45,6 +45,7 @@ template <typename Control> struct Program {
         : quorix(control), window(control, boxes) {
         window.setInstanceLockPath(lockPath.isEmpty() ? lockDir.filePath("Varnolt.lock")
                                                       : lockPath);
+        window.setSettingsFilePath(lockDir.filePath("Varnolt.ini"));
     }
     // Form_Load with `expected` as the only message box it may show.
     frmMain::LoadResult load(const QString& expected = {}) {
@@ -382,9 +383,9 @@ private slots:
         QVERIFY(after.tryAcquire());
     }
 
-    void theDefaultLockIsPerUserAndNamedAfterTheProgram() {
+    void theDefaultLockIsPerUserAndNamedAfterTheExecutable() {
         const QString path = app::SingleInstanceLock::defaultPath();
-        QCOMPARE(QFileInfo(path).fileName(), QString("Varnolt.lock"));
+        QCOMPARE(QFileInfo(path).fileName(), QString("test_start_up.lock"));
         QVERIFY(QFileInfo(path).isAbsolute());
     }
 };

@@ -99,6 +99,27 @@ private slots:
                               "ReportErrors off", "Write ACQ:STATE 1", "ReportErrors on"}));
     }
 
+    void boundedCommandIsDroppedAfterItsAttempts() {
+        Rig rig;
+        rig.quorix.failingCommands = {"TRIG"};
+        QVERIFY(!rig.procedures.sendCommandBounded("TRIG", 3));
+        QCOMPARE(rig.log, (QStringList{"ReportErrors off", "Write TRIG", "wait 0.1", "dot",
+                                       "ReportErrors off", "Write TRIG", "wait 0.1", "dot",
+                                       "ReportErrors off", "Write TRIG", "ReportErrors on"}));
+        rig.log.clear();
+        rig.quorix.failNext = 1;
+        QVERIFY(rig.procedures.sendCommandBounded("ACQ:STATE 0", 3));
+        QCOMPARE(rig.quorix.count("Write"), 5);
+    }
+
+    void boundedCommandStillEndsWithTheRun() {
+        Rig rig;
+        rig.quorix.failingCommands = {"TRIG"};
+        rig.onWait = [&](int) { rig.idle = true; };
+        QVERIFY(!rig.procedures.sendCommandBounded("TRIG", 10));
+        QCOMPARE(rig.quorix.count("Write"), 1);
+    }
+
     void runningQueryIsRepeatedUntilItIsAnswered() {
         Rig rig;
         rig.quorix.failNext = 4;
