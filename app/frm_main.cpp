@@ -275,6 +275,13 @@ QString frmMain::nextFileStamp() {
 }
 
 void frmMain::cbClose_Click() {
+    cbStop_Click();
+    if (messageBoxes_.show(this, QString::fromLatin1(app::ProgramTitle),
+                           QStringLiteral("Close program?"), windowing::Icon::None,
+                           windowing::Buttons::YesNo) == windowing::Answer::No) {
+        return;
+    }
+    savePrefs(); // tells the user itself when the store cannot be written
     endProgram();
 }
 
@@ -313,18 +320,25 @@ void frmMain::warnNothingSelected() {
                        windowing::Icon::Exclamation, windowing::Buttons::Ok);
 }
 
+// The title bar's close is the Close button while idle; during a run it is refused, since a
+// run ends only through Stop. Either way the window itself stays: ending the program is
+// endProgram's business.
 void frmMain::closeEvent(QCloseEvent* event) {
-    if (!isIdle()) {
-        // A run ends only through Stop.
-        event->ignore();
-        return;
+    event->ignore();
+    if (isIdle() && !ending_) {
+        cbClose_Click();
     }
-    event->accept();
-    endProgram();
 }
 
 void frmMain::endProgram() {
     ending_ = true;
+    if (frmScreenOptions_) {
+        frmScreenOptions_->hide();
+    }
+    if (frmPrefs_) {
+        frmPrefs_->hide();
+    }
+    hide();
     QCoreApplication::quit();
 }
 

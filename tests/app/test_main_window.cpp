@@ -411,7 +411,8 @@ private slots:
 
     void titleBarCloseWhileIdleEndsTheProgram() {
         Shell s;
-        s.probe.setIdleButtons();
+        QCOMPARE(s.load(), frmMain::LoadResult::Ready);
+        s.boxes.answer(windowing::Answer::Yes); // "Close program?"
         s.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&s.window));
         bool closed = false;
@@ -423,12 +424,16 @@ private slots:
             QCoreApplication::quit();
         });
         guard.start(20s);
-        QTimer::singleShot(0, &s.window, [&] { closed = s.window.close(); });
+        QTimer::singleShot(0, &s.window, [&] {
+            s.window.close();
+            closed = true;
+        });
         QCoreApplication::exec();
         guard.stop();
         QVERIFY(closed);
         QVERIFY(!guardFired);
         QVERIFY(!s.window.isVisible());
+        QCOMPARE(s.boxes.texts(), QStringList{"Close program?"});
     }
 
     void prefsHandsOverToThePreferencesWindow() {
