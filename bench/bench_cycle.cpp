@@ -5,27 +5,15 @@
 #include "app/application.h"
 #include "app/frm_main.h"
 #include "bench/bare_client.h"
+#include "bench/bench_support.h"
 #include "platform/quorix/quorix.h"
 #include "platform/windowing/message_boxes.h"
-#include "sim/scope_server.h"
 
 #include <QApplication>
 #include <QPushButton>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -35,18 +23,12 @@ int main(int argc, char** argv) {
     app::configureApplication(application);
     const int cycles = argc > 1 ? std::atoi(argv[1]) : 500;
 
-    QTemporaryDir root;
     sim::SimConfig config;
-    config.root = root.path().toStdString();
     config.triggerPeriod = std::chrono::milliseconds(0);
     config.saveDuration = std::chrono::milliseconds(0);
-    sim::ScopeServer server(config);
-    server.start();
-    const auto port = server.ports().at(0);
-    const std::string resourcesFile = root.filePath("resources.conf").toStdString();
-    std::ofstream(resourcesFile) << "TCPIP0::127.0.0.1::" << port << "::SOCKET\n";
+    bench::LoopbackInstrument instrument(config);
     {
-        QSettings settings(root.filePath("Varnolt.ini"), QSettings::IniFormat);
+        QSettings settings(instrument.filePath("Varnolt.ini"), QSettings::IniFormat);
         settings.beginGroup("Prefs");
         for (const auto& [key, value] : {std::pair{"chkUseTimestamps", "0"},
                                          {"chkWFM", "1"},
@@ -57,29 +39,26 @@ int main(int argc, char** argv) {
         settings.setValue("txtAcqLimit", QString::number(cycles));
     }
 
-    quorix::Quorix quorix(lumetra::ResourceManager({resourcesFile}));
+    quorix::Quorix quorix(lumetra::ResourceManager({instrument.resourcesFile()}));
     windowing::QtMessageBoxes messageBoxes;
     frmMain window(quorix, messageBoxes);
-    window.setInstanceLockPath(root.filePath("Varnolt.lock"));
-    window.setSettingsFilePath(root.filePath("Varnolt.ini"));
-    if (window.Form_Load() != frmMain::LoadResult::Ready) {
+    if (!instrument.startMainWindow(window)) {
         std::fprintf(stderr, "start-up failed\n");
         return 1;
     }
-    window.show();
 
     auto* start = window.findChild<QPushButton*>("cbStart");
-    const auto runStart = Clock::now();
+    const auto runStart = bench::Clock::now();
     start->click();
-    const double runSeconds = secondsSince(runStart);
+    const double runSeconds = bench::secondsSince(runStart);
     const double programRate = cycles / runSeconds;
 
     // The same messages per cycle over the bare client: arm, one poll, format, save, one poll,
     // directory. Writes are not answered, so only the three queries wait for the link.
-    bench::BareClient bare(port);
+    bench::BareClient bare(instrument.port());
     bare.write("HEAD 0;VERB 0");
     bare.write("ACQ:STOPA SEQ;STATE 0");
-    const auto bareStart = Clock::now();
+    const auto bareStart = bench::Clock::now();
     for (int k = 1; k <= cycles; ++k) {
         bare.write("ACQ:STATE 1");
         while (bare.query("BUSY?") != "0") {
@@ -90,10 +69,9 @@ int main(int argc, char** argv) {
         }
         bare.query("FILES:DIR?");
     }
-    const double bareRate = cycles / secondsSince(bareStart);
+    const double bareRate = cycles / bench::secondsSince(bareStart);
     std::printf("acquisition cycles per second with one ISF save: program %.0f, "
                 "bare link bound %.0f, ratio %.3f\n",
                 programRate, bareRate, programRate / bareRate);
-    server.stop();
     return 0;
 }

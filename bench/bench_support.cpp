@@ -1,0 +1,40 @@
+#include "bench/bench_support.h"
+
+#include "app/frm_main.h"
+
+#include <QtTest>
+#include <fstream>
+
+namespace bench {
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+LoopbackInstrument::LoopbackInstrument(sim::SimConfig config) {
+    config.root = root_.path().toStdString();
+    server_ = std::make_unique<sim::ScopeServer>(config);
+    server_->start();
+    port_ = server_->ports().at(0);
+    std::ofstream(resourcesFile()) << "TCPIP0::127.0.0.1::" << port_ << "::SOCKET\n";
+}
+
+LoopbackInstrument::~LoopbackInstrument() {
+    server_->stop();
+}
+
+std::string LoopbackInstrument::resourcesFile() const {
+    return filePath(QStringLiteral("resources.conf")).toStdString();
+}
+
+bool LoopbackInstrument::startMainWindow(frmMain& window) {
+    window.setInstanceLockPath(filePath(QStringLiteral("Varnolt.lock")));
+    window.setSettingsFilePath(filePath(QStringLiteral("Varnolt.ini")));
+    if (window.Form_Load() != frmMain::LoadResult::Ready) {
+        return false;
+    }
+    window.show();
+    return QTest::qWaitForWindowExposed(&window);
+}
+
+} // namespace bench

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "sim/scope_server.h"
+
+#include <QString>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class frmMain;
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start);
+
+// How often `call` runs per second when it runs back to back for `seconds`.
+template <typename Call> double callsPerSecond(Call&& call, double seconds) {
+    long count = 0;
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end) {
+        for (int k = 0; k < 20; ++k) {
+            call();
+        }
+        count += 20;
+    }
+    return double(count) / secondsSince(start);
+}
+
+// A simulated instrument on loopback, with a resources.conf that names it and room for the
+// program's lock and settings files.
+class LoopbackInstrument {
+public:
+    explicit LoopbackInstrument(sim::SimConfig config = {});
+    ~LoopbackInstrument();
+
+    sim::ScopeServer& server() { return *server_; }
+    std::uint16_t port() const { return port_; }
+    std::string resourcesFile() const;
+    QString filePath(const QString& name) const { return root_.filePath(name); }
+    // Points the window's lock and settings at this folder, runs Form_Load and shows it.
+    bool startMainWindow(frmMain& window);
+
+private:
+    QTemporaryDir root_;
+    std::unique_ptr<sim::ScopeServer> server_;
+    std::uint16_t port_ = 0;
+};
+
+} // namespace bench
