@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <functional>
 #include <optional>
+#include <utility>
 
 // The standard controls of the option windows, with the behaviour the preference set needs
 // that the Qt originals lack.
@@ -16,6 +19,18 @@ void centreOnScreen(QWidget& window);
 
 // The fixed twips layout of the option windows is measured for text in an 8-point font.
 void useLayoutFont(QWidget& window);
+
+// Makes a control of a fixed-layout window: its object name, place and tooltip. The control's
+// own constructor arguments come first, the parent last, as Qt's controls take them.
+template <typename Control, typename... Args>
+Control* addControl(QWidget* parent, const char* name, const QRect& rect, const QString& toolTip,
+                    Args&&... args) {
+    auto* control = new Control(std::forward<Args>(args)..., parent);
+    control->setObjectName(QLatin1String(name));
+    control->setToolTip(toolTip);
+    control->setGeometry(rect);
+    return control;
+}
 
 // A check box value as the preference set holds it: 0 unchecked, 1 checked, 2 greyed.
 int checkValue(const QCheckBox& box);
@@ -91,5 +106,20 @@ private:
     KeyRule keyRule_;
     FocusRule focusLossRule_;
 };
+
+inline QPushButton* addButton(QWidget* parent, const char* name, const QString& text,
+                              const QRect& rect, const QString& toolTip) {
+    return addControl<QPushButton>(parent, name, rect, toolTip, text);
+}
+
+inline QGroupBox* addFrame(QWidget* parent, const char* name, const QString& title,
+                           const QRect& rect, const QString& toolTip) {
+    return addControl<QGroupBox>(parent, name, rect, toolTip, title);
+}
+
+inline OptionButton* addOption(QWidget* parent, const char* name, const QString& text,
+                               const QRect& rect, const QString& toolTip) {
+    return addControl<OptionButton>(parent, name, rect, toolTip, text);
+}
 
 } // namespace prefs

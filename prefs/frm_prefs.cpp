@@ -43,33 +43,6 @@ CheckBox* addCheckBox(QWidget* parent, const char* name, const QString& text, co
     return box;
 }
 
-RuleLineEdit* addField(QWidget* parent, const char* name, const QRect& rect,
-                       const QString& toolTip) {
-    auto* field = new RuleLineEdit(parent);
-    field->setObjectName(QLatin1String(name));
-    field->setToolTip(toolTip);
-    field->setGeometry(rect);
-    return field;
-}
-
-QPushButton* addButton(QWidget* parent, const char* name, const QString& text, const QRect& rect,
-                       const QString& toolTip) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setToolTip(toolTip);
-    button->setGeometry(rect);
-    return button;
-}
-
-QGroupBox* addFrame(QWidget* parent, const char* name, const QString& title, const QRect& rect,
-                    const QString& toolTip) {
-    auto* frame = new QGroupBox(title, parent);
-    frame->setObjectName(QLatin1String(name));
-    frame->setToolTip(toolTip);
-    frame->setGeometry(rect);
-    return frame;
-}
-
 void setTag(QWidget* control, const QString& text) {
     control->setProperty(kTag, text);
 }
@@ -150,8 +123,8 @@ void frmPrefs::buildControls() {
         addCheckBox(Frame3_, "chkStopAfter", QStringLiteral("Stop after saving"),
                     twipsRect(2400, 600, 1515, 255), QStringLiteral("Automatically stop saving"));
     chkStopAfter_->setCheckState(Qt::Checked);
-    txtAcqLimit_ = addField(Frame3_, "txtAcqLimit", twipsRect(3960, 600, 735, 285),
-                            QStringLiteral("max number of triggers to save"));
+    txtAcqLimit_ = addControl<RuleLineEdit>(Frame3_, "txtAcqLimit", twipsRect(3960, 600, 735, 285),
+                                            QStringLiteral("max number of triggers to save"));
     txtAcqLimit_->setText(QStringLiteral("10"));
     addLabel(Frame3_, "LabelTriggers", QStringLiteral("triggers"), 4800, 600);
 
@@ -163,11 +136,13 @@ void frmPrefs::buildControls() {
                           twipsRect(120, 0, 2655, 255), wfmTip);
     chkWFM_->setCheckState(Qt::Checked);
     addLabel(Frame1_, "LabelWFMpath", QStringLiteral("Path"), 360, 360, kPathTip);
-    txtWFMpath_ = addField(Frame1_, "txtWFMpath", twipsRect(960, 360, 4335, 285), kPathTip);
+    txtWFMpath_ =
+        addControl<RuleLineEdit>(Frame1_, "txtWFMpath", twipsRect(960, 360, 4335, 285), kPathTip);
     txtWFMpath_->setText(QStringLiteral("D:\\"));
     addLabel(Frame1_, "LabelWFMprefix", QStringLiteral("Prefix"), 360, 720,
              QStringLiteral("WFM filename prefix"));
-    txtWFMprefix_ = addField(Frame1_, "txtWFMprefix", twipsRect(960, 720, 4335, 285), kPrefixTip);
+    txtWFMprefix_ = addControl<RuleLineEdit>(Frame1_, "txtWFMprefix",
+                                             twipsRect(960, 720, 4335, 285), kPrefixTip);
     txtWFMprefix_->setText(QStringLiteral("my_ISFs_"));
 
     const QString asciiTip = QStringLiteral("Export waveforms to ASCII data");
@@ -175,11 +150,12 @@ void frmPrefs::buildControls() {
     chkASCII_ = addCheckBox(Frame4_, "chkASCII", QStringLiteral("Save Waveforms (as CSV  files)"),
                             twipsRect(120, 0, 2745, 255), asciiTip);
     addLabel(Frame4_, "LabelASCIIpath", QStringLiteral("Path"), 360, 360, kPathTip);
-    txtASCIIpath_ = addField(Frame4_, "txtASCIIpath", twipsRect(960, 360, 3255, 285), kPathTip);
+    txtASCIIpath_ =
+        addControl<RuleLineEdit>(Frame4_, "txtASCIIpath", twipsRect(960, 360, 3255, 285), kPathTip);
     txtASCIIpath_->setText(QStringLiteral("D:\\"));
     addLabel(Frame4_, "LabelASCIIprefix", QStringLiteral("Prefix"), 360, 795, kPrefixTip);
-    txtASCIIprefix_ =
-        addField(Frame4_, "txtASCIIprefix", twipsRect(960, 720, 3255, 285), kPrefixTip);
+    txtASCIIprefix_ = addControl<RuleLineEdit>(Frame4_, "txtASCIIprefix",
+                                               twipsRect(960, 720, 3255, 285), kPrefixTip);
     txtASCIIprefix_->setText(QStringLiteral("my_CSVs_"));
 
     const QString screenTip = QStringLiteral("Save screen image to graphics file");
@@ -187,11 +163,12 @@ void frmPrefs::buildControls() {
     chkScreen_ = addCheckBox(Frame2_, "chkScreen", QStringLiteral("Save Screen Capture"),
                              twipsRect(120, -15, 1950, 255), screenTip);
     addLabel(Frame2_, "LabelScreenPath", QStringLiteral("Path"), 360, 360, kPathTip);
-    txtScreenPath_ = addField(Frame2_, "txtScreenPath", twipsRect(960, 360, 3255, 285), kPathTip);
+    txtScreenPath_ = addControl<RuleLineEdit>(Frame2_, "txtScreenPath",
+                                              twipsRect(960, 360, 3255, 285), kPathTip);
     txtScreenPath_->setText(QStringLiteral("D:\\"));
     addLabel(Frame2_, "LabelScreenPrefix", QStringLiteral("Prefix"), 360, 720, kPrefixTip);
-    txtScreenPrefix_ =
-        addField(Frame2_, "txtScreenPrefix", twipsRect(960, 720, 3255, 285), kPrefixTip);
+    txtScreenPrefix_ = addControl<RuleLineEdit>(Frame2_, "txtScreenPrefix",
+                                                twipsRect(960, 720, 3255, 285), kPrefixTip);
     txtScreenPrefix_->setText(QStringLiteral("my_Images_"));
     cbScreenOptions_ = addButton(Frame2_, "cbScreenOptions", QStringLiteral("Options..."),
                                  twipsRect(4440, 360, 855, 615),

@@ -16,33 +16,6 @@ namespace {
 
 const char kTag[] = "Tag";
 
-QGroupBox* addFrame(QWidget* parent, const char* name, const QString& title, const QRect& rect,
-                    const QString& toolTip) {
-    auto* frame = new QGroupBox(title, parent);
-    frame->setObjectName(QLatin1String(name));
-    frame->setToolTip(toolTip);
-    frame->setGeometry(rect);
-    return frame;
-}
-
-OptionButton* addOption(QWidget* parent, const char* name, const QString& text, const QRect& rect,
-                        const QString& toolTip) {
-    auto* option = new OptionButton(text, parent);
-    option->setObjectName(QLatin1String(name));
-    option->setToolTip(toolTip);
-    option->setGeometry(rect);
-    return option;
-}
-
-QPushButton* addButton(QWidget* parent, const char* name, const QString& text, const QRect& rect,
-                       const QString& toolTip) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setToolTip(toolTip);
-    button->setGeometry(rect);
-    return button;
-}
-
 } // namespace
 
 frmScreenOptions::frmScreenOptions(QWidget* parent) : QDialog(parent) {
