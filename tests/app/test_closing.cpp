@@ -172,6 +172,37 @@ private slots:
         QCOMPARE(p.stored(), expected);
     }
 
+    void stopPressedAgainDuringTheRestoreRunsAgainNested() {
+        Program p;
+        QVERIFY(p.load());
+        p.probe.setRunningButtons();
+        p.probe.setStatus("4: Waiting for Acquisition...");
+        p.quorix.failingCommands = {"TRIG"};
+        p.quorix.onFailure = [&](int n) {
+            if (n == 1) {
+                QTimer::singleShot(0, p.button("cbStop"), &QAbstractButton::click);
+            }
+        };
+        const qsizetype before = p.quorix.calls.size();
+        p.button("cbStop")->click();
+        QCOMPARE(p.probe.status(), QString("4: Stopped"));
+        QVERIFY(p.button("cbStart")->isEnabled());
+        QVERIFY(!p.button("cbStop")->isEnabled());
+        QStringList traffic;
+        for (const auto& call : p.quorix.calls.mid(before)) {
+            if (call.member == "Clear" || call.member == "Write") {
+                traffic << (call.member == "Clear" ? call.member : call.argument);
+            }
+        }
+        // The outer stop: Clear, the first failing TRIG; then the whole nested stop; then the
+        // outer one's remaining commands, each tried once on the link that is still failing.
+        QCOMPARE(traffic.count("Clear"), 2);
+        QCOMPARE(traffic.first(), QString("Clear"));
+        QCOMPARE(traffic.at(1), QString("TRIG"));
+        QCOMPARE(traffic.at(2), QString("Clear"));
+        QCOMPARE(traffic.count("ACQ:STATE 1"), 2);
+    }
+
     void titleBarCloseAnsweredNoKeepsTheProgram() {
         Program p;
         QVERIFY(p.load());
