@@ -6,6 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
     fonts-dejavu-core
+    rpcsvc-proto libtirpc-dev
 )
 
 missing=()

@@ -16,7 +16,8 @@
 namespace {
 
 constexpr const char* Usage = R"(Usage: scopesim [OPTION]...
-Simulated ORVANE NQX8 oscilloscope on raw SCPI sockets on 127.0.0.1 (loopback only).
+Simulated ORVANE NQX8 oscilloscope on 127.0.0.1 (loopback only): raw SCPI sockets and,
+when asked, VXI-11.
 
   --port PORT              port of the first instrument (default 5025; 0 picks a free one)
   --root DIR               folder whose subfolders are the drives, "D" is made at start
@@ -26,6 +27,13 @@ Simulated ORVANE NQX8 oscilloscope on raw SCPI sockets on 127.0.0.1 (loopback on
   --instrument PORT|IDN[|LOGFILE]
                            one more instrument with its own port, identity and log;
                            repeatable
+  --vxi11-port PORT        also serve VXI-11 on this port (0 picks a free one); LAN device
+                           names inst0, inst1... are the instruments in order
+  --portmapper             also run a small portmapper on port 111 (TCP and UDP, every
+                           address) that tells the VXI-11 port; for a test's own network
+                           namespace
+  --serial                 also serve the first instrument on a pseudo-terminal (a serial
+                           line, line feed terminated); its path is printed
   --trigger-period-ms N    an armed single sequence completes N ms after arming (default 100)
   --trigger-never          only a forced TRIGGER completes an acquisition
   --save-ms N              BUSY? stays 1 for N ms after a save (default 50)
@@ -38,7 +46,9 @@ Simulated ORVANE NQX8 oscilloscope on raw SCPI sockets on 127.0.0.1 (loopback on
   --split-replies BYTES    send replies in chunks of BYTES, about 1 ms apart
   -h, --help               show this help
 
-Prints "scopesim: listening on 127.0.0.1:PORT" for each instrument once it listens.
+Prints "scopesim: listening on 127.0.0.1:PORT" for each instrument once it listens, and
+"scopesim: VXI-11 on 127.0.0.1:PORT" when it serves VXI-11, and "scopesim: serial on PATH"
+when it serves a pseudo-terminal.
 Signals: SIGUSR1 toggles muting, SIGUSR2 toggles refusing, SIGTERM and SIGINT end it.
 )";
 
@@ -143,6 +153,14 @@ Options parseOptions(int argc, char** argv) {
             config.instruments.front().idn = std::string(value());
         } else if (arg == "--instrument") {
             more.push_back(parseInstrument(value()));
+        } else if (arg == "--vxi11-port") {
+            config.vxi11Port = static_cast<int>(integerOption(arg, value(), 0, 65535));
+        } else if (arg == "--serial") {
+            flag();
+            config.serialPty = true;
+        } else if (arg == "--portmapper") {
+            flag();
+            config.portmapperPort = 111;
         } else if (arg == "--trigger-period-ms") {
             config.triggerPeriod = std::chrono::milliseconds(integerOption(arg, value(), 0, maxMs));
         } else if (arg == "--trigger-never") {
@@ -174,6 +192,9 @@ Options parseOptions(int argc, char** argv) {
         }
     }
     config.instruments.insert(config.instruments.end(), more.begin(), more.end());
+    if (config.portmapperPort != 0 && config.vxi11Port < 0) {
+        throw UsageError{"--portmapper needs --vxi11-port"};
+    }
     config.root = std::filesystem::absolute(root).lexically_normal().string();
     return options;
 }
@@ -215,6 +236,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "scopesim: drives under %s\n", options.config.root.c_str());
     for (std::uint16_t port : server.ports()) {
         std::printf("scopesim: listening on 127.0.0.1:%u\n", static_cast<unsigned>(port));
+    }
+    if (server.vxi11Port() != 0) {
+        std::printf("scopesim: VXI-11 on 127.0.0.1:%u\n",
+                    static_cast<unsigned>(server.vxi11Port()));
+    }
+    if (!server.serialPath().empty()) {
+        std::printf("scopesim: serial on %s\n", server.serialPath().c_str());
     }
     std::fflush(stdout);
 

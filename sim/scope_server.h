@@ -28,6 +28,15 @@ struct Faults {
 
 struct SimConfig {
     std::string root; // folders directly under it are the drives
+    // VXI-11 on 127.0.0.1: -1 none, 0 a free port, else this port. LAN device name "inst0" is
+    // the first instrument, "inst1" the second, and so on.
+    int vxi11Port = -1;
+    // A small portmapper (TCP and UDP) that tells the VXI-11 port; 0: none. It listens on every
+    // address, so it is meant for a test's own network namespace.
+    std::uint16_t portmapperPort = 0;
+    // The first instrument also on a pseudo-terminal that the server makes: a serial line at
+    // any baud rate, line feed terminated.
+    bool serialPty = false;
     std::vector<InstrumentConfig> instruments{InstrumentConfig{}};
     std::chrono::milliseconds triggerPeriod{100}; // an armed acquisition completes after this
     bool triggerNever = false;                    // only a forced "TRIG" completes an acquisition
@@ -36,8 +45,8 @@ struct SimConfig {
     Faults faults;
 };
 
-// A simulated instrument on loopback raw SCPI sockets. All of its work happens on one thread:
-// the caller's (run) or its own (start).
+// A simulated instrument on loopback raw SCPI sockets and, when asked, VXI-11. All of its work
+// happens on one thread: the caller's (run) or its own (start).
 class ScopeServer {
 public:
     explicit ScopeServer(SimConfig config);
@@ -53,6 +62,10 @@ public:
 
     // The bound ports, one per instrument, in configuration order (valid after start/run bound).
     std::vector<std::uint16_t> ports() const;
+    // The VXI-11 port (0 when not serving VXI-11).
+    std::uint16_t vxi11Port() const;
+    // The pseudo-terminal a serial client opens, e.g. "/dev/pts/3" (empty when none).
+    std::string serialPath() const;
 
     // The fault switches as they stand now.
     Faults faults() const;

@@ -27,18 +27,40 @@ commands:
   list                     print the known resources, one per line, in search order
   probe [RESOURCE...]      ask each resource (default: every known one) for *IDN? and print
                            its reply or its error; --timeout MS sets the timeout (default 2000)
-  add RESOURCE             add a resource to the user's configuration file
+  add RESOURCE [KEY=VALUE...]
+                           add a resource, with its link settings, to the user's
+                           configuration file
   remove RESOURCE          remove a resource from the user's configuration file
   links                    print the kinds of link this build carries
   help                     print this text
 
 Resources are read from $XDG_CONFIG_HOME/lumetra/resources.conf (default
 ~/.config/lumetra/resources.conf), then /etc/lumetra/resources.conf: one resource per line,
-'#' starts a comment. Example: TCPIP0::192.0.2.10::4000::SOCKET
+'#' starts a comment. USBTMC devices that are present are listed too, without a line.
+
+resource classes:
+  TCPIP[board]::host::port::SOCKET                          raw SCPI socket
+  TCPIP[board]::host[::LAN device name]::INSTR              VXI-11 (device name inst0)
+  USB[board]::vendor::product::serial[::interface]::INSTR   USBTMC (Linux usbtmc driver)
+  ASRL<number or device path>::INSTR                        serial line (ASRL1 = /dev/ttyS0)
+
+Link settings may follow the resource on its line, as key=value words:
+%ATTRIBUTES%
+examples:
+  TCPIP0::192.0.2.10::4000::SOCKET
+  TCPIP0::192.0.2.11::inst0::INSTR vxi11-port=9024
+  ASRL/dev/ttyUSB0::INSTR baud=115200 data-bits=8 parity=none stop-bits=1 termination=lf
 
 exit codes: 0 done, 1 a probe failed or remove found nothing, 2 usage error,
             3 no resource is known, 4 the configuration file could not be written
 )";
+
+std::string usage() {
+    std::string text = Usage;
+    const std::string marker = "%ATTRIBUTES%\n";
+    text.replace(text.find(marker), marker.size(), resourceAttributesHelp());
+    return text;
+}
 
 std::string readFile(const std::string& path, bool& exists) {
     std::ifstream in(path, std::ios::binary);
@@ -123,6 +145,11 @@ int probe(const std::vector<std::string>& args, std::ostream& out, std::ostream&
             return ExitNothingConfigured;
         }
     }
+    ResourceManager settings(environment.configFiles);
+    settings.setDiagnostics(nullptr);
+    auto settingsOf = [&](const std::string& canonical) {
+        return settings.attributesOf(canonical);
+    };
     bool allAnswered = true;
     for (const auto& name : names) {
         std::string error;
@@ -132,7 +159,8 @@ int probe(const std::vector<std::string>& args, std::ostream& out, std::ostream&
             return ExitUsage;
         }
         try {
-            Session session(*resource, std::chrono::milliseconds(timeoutMs));
+            Session session(*resource, std::chrono::milliseconds(timeoutMs), makeTransport,
+                            settingsOf(resource->canonical()));
             out << resource->canonical() << ": " << session.query("*IDN?") << '\n';
         } catch (const Error& failure) {
             allAnswered = false;
@@ -146,13 +174,23 @@ int probe(const std::vector<std::string>& args, std::ostream& out, std::ostream&
 int edit(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
          const Environment& environment) {
     const bool adding = args[0] == "add";
-    if (args.size() != 2) {
-        err << "lumetra-rm: usage: lumetra-rm " << args[0] << " RESOURCE\n";
+    if (args.size() < 2 || (!adding && args.size() != 2)) {
+        err << "lumetra-rm: usage: lumetra-rm " << args[0]
+            << (adding ? " RESOURCE [KEY=VALUE...]\n" : " RESOURCE\n");
         return ExitUsage;
     }
     std::string error;
     auto resource = ResourceName::tryParse(args[1], &error);
     if (!resource) {
+        err << "lumetra-rm: " << error << '\n';
+        return ExitUsage;
+    }
+    std::string settingsText;
+    for (std::size_t k = 2; k < args.size(); ++k) {
+        settingsText += args[k] + " ";
+    }
+    const auto settings = parseResourceAttributes(*resource, settingsText, &error);
+    if (!settings) {
         err << "lumetra-rm: " << error << '\n';
         return ExitUsage;
     }
@@ -164,7 +202,7 @@ int edit(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         text = "# Instrument resources for Lumetra, one per line, in search order.\n";
     }
     const bool changed =
-        adding ? addResourceToConfig(text, name) : removeResourceFromConfig(text, name);
+        adding ? addResourceToConfig(text, name, *settings) : removeResourceFromConfig(text, name);
     if (!changed) {
         if (adding) {
             out << name << " is already in " << path << '\n';
@@ -190,12 +228,12 @@ Environment defaultEnvironment() {
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
         const Environment& environment) {
     if (args.empty()) {
-        err << Usage;
+        err << usage();
         return ExitUsage;
     }
     const std::string& command = args[0];
     if (command == "help" || command == "--help" || command == "-h") {
-        out << Usage;
+        out << usage();
         return ExitOk;
     }
     if (command == "list" && args.size() == 1) {
@@ -215,7 +253,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     err << "lumetra-rm: unknown command line: " << command << (args.size() > 1 ? " ..." : "")
         << "\n\n"
-        << Usage;
+        << usage();
     return ExitUsage;
 }
 

@@ -3,9 +3,11 @@
 #include "platform/lumetra/resource_name.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <iostream>
+#include <optional>
 #include <pwd.h>
 #include <set>
 #include <string_view>
@@ -81,6 +83,27 @@ std::string_view entryOf(std::string_view line) {
     return line;
 }
 
+// A line's entry split into the resource text and the settings after it.
+std::pair<std::string_view, std::string_view> splitEntry(std::string_view entry) {
+    const std::size_t blank = entry.find_first_of(" \t\v\f\r");
+    if (blank == std::string_view::npos) {
+        return {entry, {}};
+    }
+    return {entry.substr(0, blank), entry.substr(blank)};
+}
+
+std::optional<ResourceName> resourceOfLine(std::string_view line) {
+    return ResourceName::tryParse(splitEntry(entryOf(line)).first);
+}
+
+std::string usbResourceName(const UsbInstrAddress& address) {
+    char ids[32];
+    std::snprintf(ids, sizeof ids, "0x%04X::0x%04X", static_cast<unsigned>(address.vendorId),
+                  static_cast<unsigned>(address.productId));
+    return "USB" + std::to_string(address.board) + "::" + ids + "::" + address.serialNumber +
+           "::" + std::to_string(address.interfaceNumber) + "::INSTR";
+}
+
 // POSIX reads because a stream throws from inside its buffer when the path is a directory.
 bool readFile(const std::string& path, std::string& contents) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -127,25 +150,67 @@ ResourceManager::ResourceManager(std::vector<std::string> configFiles)
     : configFiles_(std::move(configFiles)), diagnostics_(&std::cerr) {}
 
 std::vector<std::string> ResourceManager::listResources() const {
-    std::vector<std::string> resources;
+    std::vector<std::string> names;
+    for (ResourceEntry& entry : listEntries()) {
+        names.push_back(std::move(entry.name));
+    }
+    return names;
+}
+
+std::vector<ResourceEntry> ResourceManager::listEntries() const {
+    std::vector<ResourceEntry> resources;
     std::set<std::string> seen;
     for (const std::string& file : configFiles_) {
         std::string text;
         if (!readFile(file, text)) {
             continue;
         }
-        for (std::string& name : parseResourceConfig(text, file, diagnostics_)) {
-            if (seen.insert(name).second) {
-                resources.push_back(std::move(name));
+        for (ResourceEntry& entry : parseResourceEntries(text, file, diagnostics_)) {
+            if (seen.insert(entry.name).second) {
+                resources.push_back(std::move(entry));
+            }
+        }
+    }
+    if (usbtmcRoots_) {
+        for (UsbtmcDevice& device : findUsbtmcDevices(*usbtmcRoots_)) {
+            if (auto name = ResourceName::tryParse(usbResourceName(device.address));
+                name && seen.insert(name->canonical()).second) {
+                resources.push_back({name->canonical(), {}});
             }
         }
     }
     return resources;
 }
 
+ResourceAttributes ResourceManager::attributesOf(const std::string& name) const {
+    const auto resource = ResourceName::tryParse(name);
+    if (!resource) {
+        return {};
+    }
+    const std::string canonical = resource->canonical();
+    ResourceManager quiet(configFiles_);
+    quiet.setDiagnostics(nullptr);
+    quiet.setUsbtmcRoots(std::nullopt);
+    for (ResourceEntry& entry : quiet.listEntries()) {
+        if (entry.name == canonical) {
+            return std::move(entry.attributes);
+        }
+    }
+    return {};
+}
+
 std::vector<std::string> parseResourceConfig(const std::string& text, const std::string& origin,
                                              std::ostream* diagnostics) {
     std::vector<std::string> names;
+    for (ResourceEntry& entry : parseResourceEntries(text, origin, diagnostics)) {
+        names.push_back(std::move(entry.name));
+    }
+    return names;
+}
+
+std::vector<ResourceEntry> parseResourceEntries(const std::string& text, const std::string& origin,
+                                                std::ostream* diagnostics) {
+    std::vector<ResourceEntry> entries;
     std::size_t number = 0;
     for (const Line& line : splitLines(text)) {
         ++number;
@@ -153,20 +218,27 @@ std::vector<std::string> parseResourceConfig(const std::string& text, const std:
         if (entry.empty()) {
             continue;
         }
+        const auto [resourceText, attributeText] = splitEntry(entry);
         std::string error;
-        if (auto name = ResourceName::tryParse(entry, &error)) {
-            names.push_back(name->canonical());
+        auto name = ResourceName::tryParse(resourceText, &error);
+        std::optional<ResourceAttributes> attributes;
+        if (name) {
+            attributes = parseResourceAttributes(*name, attributeText, &error);
+        }
+        if (name && attributes) {
+            entries.push_back({name->canonical(), std::move(*attributes)});
         } else if (diagnostics) {
             *diagnostics << origin << ':' << number << ": " << error << '\n';
         }
     }
-    return names;
+    return entries;
 }
 
-bool addResourceToConfig(std::string& text, const std::string& canonicalName) {
+bool addResourceToConfig(std::string& text, const std::string& canonicalName,
+                         const ResourceAttributes& attributes) {
     const ResourceName resource = ResourceName::parse(canonicalName);
     for (const Line& line : splitLines(text)) {
-        if (auto name = ResourceName::tryParse(entryOf(line.text)); name && *name == resource) {
+        if (auto name = resourceOfLine(line.text); name && *name == resource) {
             return false;
         }
     }
@@ -177,6 +249,9 @@ bool addResourceToConfig(std::string& text, const std::string& canonicalName) {
         text += lineBreak;
     }
     text += resource.canonical();
+    if (!attributes.empty()) {
+        text += ' ' + formatResourceAttributes(attributes);
+    }
     text += lineBreak;
     return true;
 }
@@ -189,7 +264,7 @@ bool removeResourceFromConfig(std::string& text, const std::string& canonicalNam
     std::string kept;
     bool removed = false;
     for (const Line& line : splitLines(text)) {
-        if (auto name = ResourceName::tryParse(entryOf(line.text)); name && *name == *resource) {
+        if (auto name = resourceOfLine(line.text); name && *name == *resource) {
             removed = true;
         } else {
             kept.append(text, line.begin, line.end - line.begin);

@@ -2,9 +2,10 @@
 
 namespace lumetra {
 
-Session::Session(ResourceName resource, std::chrono::milliseconds timeout, TransportFactory factory)
-    : resource_(std::move(resource)), timeout_(timeout), factory_(std::move(factory)),
-      transport_(factory_(resource_)) {
+Session::Session(ResourceName resource, std::chrono::milliseconds timeout, TransportFactory factory,
+                 ResourceAttributes attributes)
+    : resource_(std::move(resource)), attributes_(std::move(attributes)), timeout_(timeout),
+      factory_(std::move(factory)), transport_(factory_(resource_, attributes_)) {
     setTimeout(timeout);
 }
 

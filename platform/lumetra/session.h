@@ -19,12 +19,13 @@ class Session {
 public:
     explicit Session(ResourceName resource,
                      std::chrono::milliseconds timeout = std::chrono::seconds(2),
-                     TransportFactory factory = makeTransport);
+                     TransportFactory factory = makeTransport, ResourceAttributes attributes = {});
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
     const ResourceName& resource() const { return resource_; }
+    const ResourceAttributes& attributes() const { return attributes_; }
     std::chrono::milliseconds timeout() const { return timeout_; }
     void setTimeout(std::chrono::milliseconds timeout);
 
@@ -46,6 +47,7 @@ private:
     template <typename Operation> auto run(Operation&& operation);
 
     ResourceName resource_;
+    ResourceAttributes attributes_;
     std::chrono::milliseconds timeout_;
     TransportFactory factory_;
     std::unique_ptr<Transport> transport_;

@@ -1,19 +1,13 @@
 #include "platform/lumetra/socket_transport.h"
 
-#include <arpa/inet.h>
+#include "platform/lumetra/net_util.h"
+
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <future>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace lumetra {
 
@@ -22,69 +16,14 @@ namespace {
 // A reply that grows past this without a terminator is not an instrument reply.
 constexpr std::size_t MaxMessageBytes = std::size_t(256) << 20;
 
-int remainingMilliseconds(Deadline deadline) {
-    auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) {
-        return 0;
-    }
-    // Round up so that a wait never ends just short of the deadline and spins.
-    auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return ms > 1'000'000'000 ? 1'000'000'000 : static_cast<int>(ms);
-}
-
-std::string errnoText(int error) {
-    return error ? std::string(": ") + std::strerror(error) : "";
-}
+using net::errnoText;
+using net::remainingMilliseconds;
 
 std::string unbracketed(const std::string& host) {
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
         return host.substr(1, host.size() - 2);
     }
     return host;
-}
-
-struct Resolved {
-    std::vector<sockaddr_storage> addresses;
-    std::vector<socklen_t> lengths;
-    int error = 0;
-};
-
-Resolved resolveNow(const std::string& host, std::uint16_t port, int flags) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = flags;
-    addrinfo* list = nullptr;
-    Resolved result;
-    std::string service = std::to_string(port);
-    result.error = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-    for (addrinfo* it = list; it; it = it->ai_next) {
-        sockaddr_storage address{};
-        std::memcpy(&address, it->ai_addr, it->ai_addrlen);
-        result.addresses.push_back(address);
-        result.lengths.push_back(static_cast<socklen_t>(it->ai_addrlen));
-    }
-    if (list) {
-        ::freeaddrinfo(list);
-    }
-    return result;
-}
-
-// Name look-up can block for as long as the resolver likes, so a name that is not a numeric
-// address is resolved on a helper thread and waited for only until the deadline.
-Resolved resolve(const std::string& host, std::uint16_t port, Deadline deadline) {
-    Resolved numeric = resolveNow(host, port, AI_NUMERICHOST | AI_NUMERICSERV);
-    if (numeric.error == 0) {
-        return numeric;
-    }
-    auto task = std::make_shared<std::packaged_task<Resolved()>>(
-        [host, port] { return resolveNow(host, port, AI_NUMERICSERV); });
-    auto result = task->get_future();
-    std::thread([task] { (*task)(); }).detach();
-    if (result.wait_until(deadline) != std::future_status::ready) {
-        throw Error(status::ErrorTimeout, "timeout while looking up host " + host);
-    }
-    return result.get();
 }
 
 } // namespace
@@ -159,64 +98,16 @@ SocketTransport::~SocketTransport() {
 }
 
 std::string SocketTransport::endpoint() const {
-    return (host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_) + ":" +
-           std::to_string(port_);
+    return net::endpoint(host_, port_);
 }
 
 void SocketTransport::open(Deadline deadline) {
     close();
-    Resolved resolved = resolve(host_, port_, deadline);
-    if (resolved.error != 0 || resolved.addresses.empty()) {
-        throw Error(status::ErrorResourceNotFound,
-                    "cannot resolve host " + host_ + ": " + ::gai_strerror(resolved.error));
-    }
-    Status lastCode = status::ErrorMachineNotAvailable;
-    std::string lastText;
-    for (std::size_t k = 0; k < resolved.addresses.size(); ++k) {
-        const auto* address = reinterpret_cast<const sockaddr*>(&resolved.addresses[k]);
-        int fd = ::socket(address->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            lastCode = status::ErrorSystem;
-            lastText = "cannot create a socket" + errnoText(errno);
-            continue;
-        }
-        int on = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-        int rc = ::connect(fd, address, resolved.lengths[k]);
-        int error = rc == 0 ? 0 : errno;
-        if (error == EINPROGRESS || error == EINTR) {
-            pollfd p{fd, POLLOUT, 0};
-            int ready;
-            do {
-                ready = ::poll(&p, 1, remainingMilliseconds(deadline));
-            } while (ready < 0 && errno == EINTR && Clock::now() < deadline);
-            if (ready <= 0) {
-                ::close(fd);
-                throw Error(status::ErrorTimeout, "timeout while connecting to " + endpoint());
-            }
-            socklen_t length = sizeof error;
-            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
-                error = errno;
-            }
-        }
-        if (error == 0) {
-            // From here on the socket blocks: a read waits in one receive call bounded by
-            // SO_RCVTIMEO, and sends say MSG_DONTWAIT themselves.
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-            fd_ = fd;
-            receiveTimeoutUs_ = -1;
-            pending_.clear();
-            return;
-        }
-        ::close(fd);
-        lastCode = (error == ECONNREFUSED || error == EHOSTUNREACH || error == ENETUNREACH ||
-                    error == EHOSTDOWN)
-                       ? status::ErrorMachineNotAvailable
-                       : status::ErrorIo;
-        lastText = "cannot connect to " + endpoint() + errnoText(error);
-    }
-    throw Error(lastCode, lastText);
+    // From here on the socket blocks: a read waits in one receive call bounded by SO_RCVTIMEO,
+    // and sends say MSG_DONTWAIT themselves.
+    fd_ = net::connectTcp(host_, port_, deadline);
+    receiveTimeoutUs_ = -1;
+    pending_.clear();
 }
 
 void SocketTransport::close() noexcept {
@@ -365,23 +256,7 @@ void SocketTransport::deviceClear(Deadline) {
 }
 
 bool SocketTransport::peerHasClosed() {
-    if (fd_ < 0) {
-        return false;
-    }
-    char byte;
-    for (;;) {
-        ssize_t n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-        if (n > 0) {
-            return false;
-        }
-        if (n == 0) {
-            return true;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        return errno != EAGAIN && errno != EWOULDBLOCK;
-    }
+    return net::peerHasClosed(fd_);
 }
 
 } // namespace lumetra

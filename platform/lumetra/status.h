@@ -13,6 +13,7 @@ namespace status {
 inline constexpr Status Success = 0;
 inline constexpr Status ErrorSystem = static_cast<Status>(0xBFFF0000u);
 inline constexpr Status ErrorInvalidObject = static_cast<Status>(0xBFFF000Eu);
+inline constexpr Status ErrorResourceLocked = static_cast<Status>(0xBFFF000Fu);
 inline constexpr Status ErrorResourceNotFound = static_cast<Status>(0xBFFF0011u);
 inline constexpr Status ErrorInvalidResourceName = static_cast<Status>(0xBFFF0012u);
 inline constexpr Status ErrorTimeout = static_cast<Status>(0xBFFF0015u);

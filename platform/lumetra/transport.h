@@ -1,13 +1,15 @@
 #pragma once
 
+#include "platform/lumetra/resource_attributes.h"
+#include "platform/lumetra/resource_name.h"
+#include "platform/lumetra/status.h"
+
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-
-#include "platform/lumetra/resource_name.h"
-#include "platform/lumetra/status.h"
+#include <vector>
 
 namespace lumetra {
 
@@ -36,13 +38,16 @@ public:
     virtual bool peerHasClosed() { return false; }
 };
 
-using TransportFactory = std::function<std::unique_ptr<Transport>(const ResourceName&)>;
+using TransportFactory =
+    std::function<std::unique_ptr<Transport>(const ResourceName&, const ResourceAttributes&)>;
 
-// The transport for a resource's interface and class; throws ErrorOperationNotSupported for
-// resource classes this build does not carry.
-std::unique_ptr<Transport> makeTransport(const ResourceName& resource);
+// The transport for a resource's interface and class, set up with the resource's configured
+// link settings; throws ErrorOperationNotSupported for resource classes this build does not
+// carry.
+std::unique_ptr<Transport> makeTransport(const ResourceName& resource,
+                                         const ResourceAttributes& attributes);
 
-// Which links this build carries, e.g. {"TCPIP::SOCKET"}.
+// Which links this build carries, e.g. {"TCPIP::SOCKET", "TCPIP::INSTR"}.
 std::vector<std::string> supportedLinks();
 
 } // namespace lumetra

@@ -69,8 +69,11 @@ void Quorix::setResourceName(const QString& name) {
     session_.reset();
     resourceName_ = name;
     try {
-        session_ = std::make_unique<lumetra::Session>(
-            lumetra::ResourceName::parse(name.toStdString()), timeout_, transports_);
+        // The session takes the link settings configured for this resource, if any.
+        auto resource = lumetra::ResourceName::parse(name.toStdString());
+        auto attributes = resources_.attributesOf(resource.canonical());
+        session_ = std::make_unique<lumetra::Session>(std::move(resource), timeout_, transports_,
+                                                      std::move(attributes));
     } catch (const lumetra::Error& error) {
         fail(error.code(), textOf(error.what()));
     }

@@ -21,6 +21,14 @@ QString RunningSim::resource(int instrument) const {
     return QStringLiteral("TCPIP0::127.0.0.1::%1::SOCKET").arg(port(instrument));
 }
 
+QString RunningSim::vxi11Resource(int instrument) const {
+    return QStringLiteral("TCPIP0::127.0.0.1::inst%1::INSTR").arg(instrument);
+}
+
+QString RunningSim::vxi11Attributes() const {
+    return QStringLiteral("vxi11-port=%1").arg(vxi11Port_);
+}
+
 QString RunningSim::logPath(int instrument) const {
     return QDir(root_.path()).filePath(QStringLiteral("traffic-%1.log").arg(instrument));
 }
@@ -50,9 +58,13 @@ void RunningSim::restart() {
     for (std::size_t k = 0; k < ports_.size() && k < config.instruments.size(); ++k) {
         config.instruments[k].port = ports_[k];
     }
+    if (vxi11Port_ != 0) {
+        config.vxi11Port = vxi11Port_;
+    }
     server_ = std::make_unique<sim::ScopeServer>(config);
     server_->start();
     ports_ = server_->ports();
+    vxi11Port_ = server_->vxi11Port();
 }
 
 ResourcesFile::ResourcesFile(const QStringList& lines) {

@@ -19,6 +19,11 @@ public:
     sim::ScopeServer& server() { return *server_; }
     std::uint16_t port(int instrument = 0) const { return ports_.at(instrument); }
     QString resource(int instrument = 0) const;
+    // With config.vxi11Port >= 0: the VXI-11 port and a resource for it. The port is named in
+    // the resource's settings (vxi11Attributes), as no portmapper runs on this machine.
+    std::uint16_t vxi11Port() const { return vxi11Port_; }
+    QString vxi11Resource(int instrument = 0) const;
+    QString vxi11Attributes() const;
     QString root() const { return root_.path(); }
     QString logPath(int instrument = 0) const;
     // Every message the instrument received so far, in order.
@@ -33,6 +38,7 @@ private:
     sim::SimConfig config_;
     std::unique_ptr<sim::ScopeServer> server_;
     std::vector<std::uint16_t> ports_;
+    std::uint16_t vxi11Port_ = 0;
 };
 
 // A resources.conf in a temporary directory.

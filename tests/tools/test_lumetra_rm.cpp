@@ -141,6 +141,49 @@ private slots:
         QVERIFY(process.waitForFinished(10000));
         QVERIFY(process.readAllStandardOutput().startsWith("TCPIP0::127.0.0.1::5025::SOCKET\n"));
     }
+
+    void probeWorksTheSameOverEveryLinkTheSimulatorServes() {
+        sim::SimConfig config;
+        config.vxi11Port = 0;
+        config.serialPty = true;
+        testing::RunningSim sim(config);
+        Workspace workspace;
+        QCOMPARE(workspace.run({"add", sim.resource()}).exitCode, int(rm::ExitOk));
+        QCOMPARE(workspace.run({"add", sim.vxi11Resource(), sim.vxi11Attributes()}).exitCode,
+                 int(rm::ExitOk));
+        const QString serial =
+            "ASRL" + QString::fromStdString(sim.server().serialPath()) + "::INSTR";
+        QCOMPARE(workspace.run({"add", serial, "baud=115200"}).exitCode, int(rm::ExitOk));
+        QVERIFY2(workspace.userFileText().contains(sim.vxi11Resource() + " " +
+                                                   sim.vxi11Attributes() + "\n"),
+                 qPrintable(workspace.userFileText()));
+        auto probe = workspace.run({"probe", "--timeout", "2000"});
+        QCOMPARE(probe.exitCode, int(rm::ExitOk));
+        const QStringList lines = probe.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        for (const QString& line : lines) {
+            QVERIFY2(line.endsWith(QString(": :*IDN ") + sim::DefaultIdn) ||
+                         line.endsWith(QString(": ") + sim::DefaultIdn),
+                     qPrintable(line));
+        }
+        QVERIFY(lines[1].startsWith("TCPIP0::127.0.0.1::inst0::INSTR: "));
+    }
+
+    void addRefusesBadLinkSettings() {
+        Workspace workspace;
+        auto bad = workspace.run({"add", "ASRL1::INSTR", "baud=12"});
+        QCOMPARE(bad.exitCode, int(rm::ExitUsage));
+        QVERIFY2(bad.err.contains("baud"), qPrintable(bad.err));
+        auto wrongClass = workspace.run({"add", "TCPIP::h::5025::SOCKET", "vxi11-port=1"});
+        QCOMPARE(wrongClass.exitCode, int(rm::ExitUsage));
+        QVERIFY(workspace.userFileText().isEmpty());
+    }
+
+    void linksNamesEveryLinkOfThisBuild() {
+        Workspace workspace;
+        auto links = workspace.run({"links"});
+        QCOMPARE(links.out, QString("TCPIP::SOCKET\nTCPIP::INSTR\nUSB::INSTR\nASRL::INSTR\n"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLumetraRm)

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/lumetra/transport.h"
+
+#include <cstdint>
+#include <string>
+
+namespace lumetra::net {
+
+// Milliseconds left until the deadline, rounded up, for poll(); 0 once it has passed.
+int remainingMilliseconds(Deadline deadline);
+// ": <strerror>" or nothing for 0.
+std::string errnoText(int error);
+// "host:port", with IPv6 hosts in brackets.
+std::string endpoint(const std::string& host, std::uint16_t port);
+
+// Looks up the host (a numeric address at once, a name on a helper thread waited for only until
+// the deadline) and connects a TCP socket to the first address that accepts, all by the
+// deadline. Returns a blocking, close-on-exec socket with TCP_NODELAY and keep-alive set.
+// Throws ErrorTimeout, ErrorResourceNotFound (name unknown), ErrorMachineNotAvailable (refused,
+// unreachable) or ErrorIo.
+int connectTcp(const std::string& host, std::uint16_t port, Deadline deadline);
+
+// Without blocking: true when the peer closed its end of a connected socket.
+bool peerHasClosed(int fd);
+
+// Sets SO_RCVTIMEO / SO_SNDTIMEO so that one blocking receive or send ends by the deadline.
+void boundBlockingCalls(int fd, Deadline deadline);
+
+} // namespace lumetra::net

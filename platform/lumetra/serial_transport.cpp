@@ -1,0 +1,236 @@
+#include "platform/lumetra/serial_transport.h"
+
+#include "platform/lumetra/net_util.h"
+#include "platform/lumetra/socket_transport.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+#include <utility>
+
+namespace lumetra {
+
+namespace {
+
+constexpr std::size_t MaxMessageBytes = std::size_t(256) << 20;
+
+speed_t speedOf(unsigned baud) {
+    static const std::pair<unsigned, speed_t> speeds[] = {
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},
+        {150, B150},         {200, B200},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+        {1500000, B1500000}, {2000000, B2000000}, {3000000, B3000000}, {4000000, B4000000}};
+    for (const auto& [rate, speed] : speeds) {
+        if (rate == baud) {
+            return speed;
+        }
+    }
+    return B9600;
+}
+
+} // namespace
+
+std::string serialDevicePath(const std::string& port) {
+    if (!port.empty() && port.front() == '/') {
+        return port;
+    }
+    const unsigned long number = std::stoul(port);
+    return "/dev/ttyS" + std::to_string(number > 0 ? number - 1 : 0);
+}
+
+void applySerialSettings(termios& tty, const SerialSettings& settings) {
+    ::cfmakeraw(&tty);
+    tty.c_cflag |= CLOCAL | CREAD;
+    tty.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    tty.c_cflag |= sizes[std::clamp(settings.dataBits, 5, 8) - 5];
+    if (settings.parity != 'N') {
+        tty.c_cflag |= PARENB;
+        if (settings.parity == 'O') {
+            tty.c_cflag |= PARODD;
+        }
+    }
+    if (settings.stopBits == 2) {
+        tty.c_cflag |= CSTOPB;
+    }
+    if (settings.rtsCts) {
+        tty.c_cflag |= CRTSCTS;
+    }
+    tty.c_cc[VMIN] = 0;
+    tty.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tty, speedOf(settings.baud));
+    ::cfsetospeed(&tty, speedOf(settings.baud));
+}
+
+SerialTransport::SerialTransport(std::string devicePath, SerialSettings settings)
+    : path_(std::move(devicePath)), settings_(std::move(settings)) {}
+
+SerialTransport::~SerialTransport() {
+    close();
+}
+
+void SerialTransport::open(Deadline deadline) {
+    close();
+    if (Clock::now() >= deadline) {
+        throw Error(status::ErrorTimeout, "timeout before opening " + path_);
+    }
+    // Non-blocking: every wait is a poll bounded by the deadline, and opening does not wait for
+    // a carrier.
+    const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        throw Error(error == ENOENT || error == ENXIO || error == ENODEV
+                        ? status::ErrorResourceNotFound
+                        : status::ErrorIo,
+                    "cannot open " + path_ + net::errnoText(error));
+    }
+    termios tty{};
+    if (::tcgetattr(fd, &tty) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw Error(status::ErrorIo, path_ + " is not a serial line" + net::errnoText(error));
+    }
+    applySerialSettings(tty, settings_);
+    if (::tcsetattr(fd, TCSANOW, &tty) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw Error(status::ErrorIo, "cannot set up " + path_ + net::errnoText(error));
+    }
+    // Whatever the line held before us is no reply to anything we asked.
+    ::tcflush(fd, TCIOFLUSH);
+    fd_ = fd;
+    pending_.clear();
+}
+
+void SerialTransport::close() noexcept {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    pending_.clear();
+}
+
+void SerialTransport::lose(const std::string& what, int error) {
+    close();
+    throw Error(status::ErrorConnectionLost, what + " (" + path_ + ")" + net::errnoText(error));
+}
+
+bool SerialTransport::waitFor(short events, Deadline deadline) {
+    pollfd p{fd_, events, 0};
+    for (;;) {
+        const int ready = ::poll(&p, 1, net::remainingMilliseconds(deadline));
+        if (ready > 0) {
+            if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (p.revents & events) == 0) {
+                lose("the serial line hung up", 0);
+            }
+            return true;
+        }
+        if (ready == 0) {
+            if (Clock::now() >= deadline) {
+                return false;
+            }
+            continue;
+        }
+        if (errno != EINTR) {
+            lose("waiting on the serial line failed", errno);
+        }
+    }
+}
+
+void SerialTransport::write(std::string_view message, Deadline deadline) {
+    if (fd_ < 0) {
+        throw Error(status::ErrorInvalidObject, path_ + " is not open");
+    }
+    std::string bytes(message);
+    if (!bytes.empty() && bytes.back() == '\n') {
+        bytes.pop_back();
+    }
+    bytes += settings_.termination;
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        const int error = errno;
+        if (n < 0 && error == EINTR) {
+            continue;
+        }
+        if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
+            if (!waitFor(POLLOUT, deadline)) {
+                // Drop what is still queued rather than send half a message later.
+                ::tcflush(fd_, TCOFLUSH);
+                throw Error(status::ErrorTimeout, "timeout while sending to " + path_);
+            }
+            continue;
+        }
+        lose("sending failed", error);
+    }
+}
+
+std::string SerialTransport::read(Deadline deadline) {
+    if (fd_ < 0) {
+        throw Error(status::ErrorInvalidObject, path_ + " is not open");
+    }
+    const std::string& term = settings_.termination;
+    for (;;) {
+        if (term == "\n") {
+            std::size_t afterLastBlock = 0;
+            if (std::size_t length = scpiMessageLength(pending_, &afterLastBlock)) {
+                std::size_t end = length - 1;
+                if (end > afterLastBlock && pending_[end - 1] == '\r') {
+                    --end;
+                }
+                std::string reply = pending_.substr(0, end);
+                pending_.erase(0, length);
+                return reply;
+            }
+        } else if (const std::size_t at = pending_.find(term); at != std::string::npos) {
+            std::string reply = pending_.substr(0, at);
+            pending_.erase(0, at + term.size());
+            return reply;
+        }
+        if (pending_.size() > MaxMessageBytes) {
+            close();
+            throw Error(status::ErrorIo, "reply on " + path_ + " exceeds the size limit");
+        }
+        if (!waitFor(POLLIN, deadline)) {
+            throw Error(status::ErrorTimeout, "timeout while waiting for a reply on " + path_);
+        }
+        char buffer[4096];
+        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        if (n > 0) {
+            pending_.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            // A terminal in raw mode with VMIN 0 reads nothing only once its other side is gone.
+            lose("the serial line hung up", 0);
+        } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            lose("receiving failed", errno);
+        }
+    }
+}
+
+void SerialTransport::deviceClear(Deadline) {
+    pending_.clear();
+    if (fd_ >= 0) {
+        ::tcflush(fd_, TCIOFLUSH);
+    }
+}
+
+bool SerialTransport::peerHasClosed() {
+    if (fd_ < 0) {
+        return false;
+    }
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 &&
+           (p.revents & POLLIN) == 0;
+}
+
+} // namespace lumetra
