@@ -45,6 +45,13 @@ sim::SimConfig quickInstrument() {
 const QStringList RestoreSequence{"TRIG", "ACQ:STATE 0", "ACQ:STOPA RUNST", "TRIG:A:MOD AUTO",
                                   "ACQ:STATE 1"};
 
+sim::SimConfig overVxi11(sim::SimConfig config) {
+    config.vxi11Port = 0;
+    return config;
+}
+
+enum class Link { Socket, Vxi11 };
+
 // The program against a simulated instrument on loopback, with its own lock and settings.
 struct Program {
     QTemporaryDir dir;
@@ -57,8 +64,11 @@ struct Program {
     frmMainProbe probe{window};
     qsizetype runStart = 0;
 
-    explicit Program(const Prefs& stored, const sim::SimConfig& config = quickInstrument())
-        : sim(config), resources({sim.resource()}),
+    explicit Program(const Prefs& stored, const sim::SimConfig& config = quickInstrument(),
+                     Link link = Link::Socket)
+        : sim(link == Link::Vxi11 ? overVxi11(config) : config),
+          resources({link == Link::Vxi11 ? sim.vxi11Resource() + ' ' + sim.vxi11Attributes()
+                                         : sim.resource()}),
           quorix(lumetra::ResourceManager(resources.files())) {
         window.setInstanceLockPath(dir.filePath("Varnolt.lock"));
         window.setSettingsFilePath(dir.filePath("Varnolt.ini"));
@@ -359,6 +369,28 @@ private slots:
         p.start();
         QCOMPARE(p.status(), QString("1: Done"));
         QCOMPARE(p.driveFiles(), QStringList{"my_ISFs_1"});
+    }
+
+    void wholeRunOverVxi11IsTheSameAsOverTheRawSocket() {
+        const Prefs prefs = isfOnly(
+            {{"chkASCII", "1"}, {"chkScreen", "1"}, {"chkStopAfter", "1"}, {"txtAcqLimit", "2"}});
+        QStringList programSide[2], instrumentSide[2], files[2];
+        for (const Link link : {Link::Socket, Link::Vxi11}) {
+            Program p(prefs, quickInstrument(), link);
+            QVERIFY(p.load());
+            const qsizetype before = p.sim.traffic().size();
+            p.start();
+            QCOMPARE(p.status(), QString("2: Done"));
+            const int k = link == Link::Socket ? 0 : 1;
+            programSide[k] = p.runTraffic();
+            QTRY_VERIFY_WITH_TIMEOUT(p.sim.traffic().endsWith("ACQ:STATE 1"), 5000);
+            instrumentSide[k] = testing::collapsedPolls(p.sim.traffic().mid(before));
+            files[k] = p.driveFiles();
+        }
+        QCOMPARE(programSide[1], programSide[0]);
+        QCOMPARE(instrumentSide[1], instrumentSide[0]);
+        QCOMPARE(files[1], files[0]);
+        QCOMPARE(files[0].size(), 6);
     }
 
     void storedQuoteOrLineFeedNeverBreaksTheCommandStream() {
