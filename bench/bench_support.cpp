@@ -16,7 +16,11 @@ LoopbackInstrument::LoopbackInstrument(sim::SimConfig config) {
     server_ = std::make_unique<sim::ScopeServer>(config);
     server_->start();
     port_ = server_->ports().at(0);
-    std::ofstream(resourcesFile()) << "TCPIP0::127.0.0.1::" << port_ << "::SOCKET\n";
+    std::ofstream resources(resourcesFile());
+    resources << "TCPIP0::127.0.0.1::" << port_ << "::SOCKET\n";
+    if (config.vxi11Port >= 0) {
+        resources << "TCPIP0::127.0.0.1::inst0::INSTR vxi11-port=" << server_->vxi11Port() << "\n";
+    }
 }
 
 LoopbackInstrument::~LoopbackInstrument() {

@@ -31,8 +31,9 @@ template <typename Call> double callsPerSecond(Call&& call, double seconds) {
     return double(count) / secondsSince(start);
 }
 
-// A simulated instrument on loopback, with a resources.conf that names it and room for the
-// program's lock and settings files.
+// A simulated instrument on loopback, with a resources.conf that names it (its raw socket, then
+// its VXI-11 link when the configuration serves one) and room for the program's lock and
+// settings files.
 class LoopbackInstrument {
 public:
     explicit LoopbackInstrument(sim::SimConfig config = {});

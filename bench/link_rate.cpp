@@ -1,33 +1,15 @@
 // "BUSY?" queries per second through Quorix over each link the simulator serves on this machine,
 // against one simulator in one run: the raw socket and VXI-11. Rounds alternate so that a change
 // in machine load hits every link alike.
+#include "bench/bench_support.h"
 #include "platform/quorix/quorix.h"
-#include "sim/scope_server.h"
 
 #include <QCoreApplication>
-#include <QTemporaryDir>
-#include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <vector>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-template <typename Query> double queriesPerSecond(Query&& query, double seconds) {
-    long count = 0;
-    const auto start = Clock::now();
-    const auto end = start + std::chrono::duration<double>(seconds);
-    while (Clock::now() < end) {
-        for (int k = 0; k < 100; ++k) {
-            query();
-        }
-        count += 100;
-    }
-    return count / std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 struct Link {
     const char* name;
@@ -42,16 +24,10 @@ int main(int argc, char** argv) {
     const double roundSeconds = argc > 1 ? std::atof(argv[1]) : 2.0;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
 
-    QTemporaryDir root;
     sim::SimConfig config;
-    config.root = root.path().toStdString();
     config.vxi11Port = 0;
-    sim::ScopeServer server(config);
-    server.start();
-    const std::string resourcesFile = root.filePath("resources.conf").toStdString();
-    std::ofstream(resourcesFile) << "TCPIP0::127.0.0.1::" << server.ports().at(0) << "::SOCKET\n"
-                                 << "TCPIP0::127.0.0.1::inst0::INSTR vxi11-port="
-                                 << server.vxi11Port() << "\n";
+    bench::LoopbackInstrument instrument(config);
+    const std::string resourcesFile = instrument.resourcesFile();
 
     std::vector<Link> links;
     links.push_back({"raw socket", nullptr});
@@ -74,7 +50,7 @@ int main(int argc, char** argv) {
     for (int round = 0; round < rounds; ++round) {
         std::printf("round %d:", round + 1);
         for (Link& link : links) {
-            const double rate = queriesPerSecond(
+            const double rate = bench::callsPerSecond(
                 [&] { mismatch |= link.control->Query("BUSY?") != QLatin1String("0"); },
                 roundSeconds);
             link.total += rate;
@@ -85,7 +61,6 @@ int main(int argc, char** argv) {
     std::printf("BUSY? queries per second through Quorix: raw socket %.0f, VXI-11 %.0f, "
                 "VXI-11/raw %.3f\n",
                 links[0].total / rounds, links[1].total / rounds, links[1].total / links[0].total);
-    server.stop();
     if (mismatch) {
         std::fprintf(stderr, "unexpected reply to BUSY?\n");
         return 1;
