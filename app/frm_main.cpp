@@ -101,6 +101,28 @@ void frmMain::setSettingsFilePath(const QString& path) {
     settingsFilePath_ = path;
 }
 
+void frmMain::setHelpViewerCommands(QList<launching::ViewerCommand> commands) {
+    helpViewerCommands_ = std::move(commands);
+    helpViewer_.reset();
+}
+
+void frmMain::setHelpFilePath(const QString& path) {
+    helpFilePath_ = path;
+}
+
+void frmMain::show_help() {
+    if (!helpViewer_) {
+        helpViewer_ = std::make_unique<launching::HelpViewer>(helpViewerCommands_);
+    }
+    const auto result = helpViewer_->show(
+        helpFilePath_.isEmpty() ? launching::HelpViewer::programHelpFilePath() : helpFilePath_);
+    if (!result.shown) {
+        QWidget* shown = QApplication::activeWindow();
+        messageBoxes_.show(shown ? shown : this, QString::fromLatin1(app::ProgramTitle),
+                           result.failure, windowing::Icon::None, windowing::Buttons::Ok);
+    }
+}
+
 void frmMain::setLocalClock(acquisition::FileStamps::LocalClock clock) {
     fileStamps_ = acquisition::FileStamps(std::move(clock));
 }
@@ -127,6 +149,8 @@ void frmMain::startPreferenceSubsystem() {
     frmPrefs_->setMainWindow(this);
     frmPrefs_->setScreenOptions(frmScreenOptions_.get());
     frmPrefs_->setResetToDefaults([this] { loadPrefs(true); });
+    frmPrefs_->setShowHelp([this] { show_help(); });
+    frmScreenOptions_->setShowHelp([this] { show_help(); });
     frmScreenOptions_->setPrefsWindow(frmPrefs_.get());
     preferences_ = std::make_unique<app::WindowPreferences>(*frmPrefs_, *frmScreenOptions_);
     acquisition::RunHost& host = *this;

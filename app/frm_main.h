@@ -4,6 +4,7 @@
 #include "acquisition/file_stamps.h"
 #include "acquisition/monotonic_clock.h"
 #include "instrument/command_procedures.h"
+#include "platform/launching/help_viewer.h"
 #include "platform/quorix/quorix_control.h"
 #include "platform/windowing/message_boxes.h"
 #include "prefs/preference_store.h"
@@ -56,6 +57,14 @@ public:
     // The local date and time of the file stamps (default: the system clock).
     void setLocalClock(acquisition::FileStamps::LocalClock clock);
     void setProgramIcon(const QIcon& icon);
+    // The programs that may show the help file, in order of preference (default:
+    // launching::HelpViewer::defaultCandidates()), and the help file (default: readme.mht
+    // beside the program).
+    void setHelpViewerCommands(QList<launching::ViewerCommand> commands);
+    void setHelpFilePath(const QString& path);
+
+    // Opens the help file in a viewer, closing the viewer of the previous call first.
+    void show_help();
 
     // The two option windows; they exist from start-up step 3 on.
     prefs::frmPrefs* prefsWindow() const { return frmPrefs_.get(); }
@@ -116,6 +125,10 @@ private:
     std::unique_ptr<prefs::frmScreenOptions> frmScreenOptions_;
     std::unique_ptr<app::WindowPreferences> preferences_;
     acquisition::FileStamps fileStamps_;
+    QList<launching::ViewerCommand> helpViewerCommands_ =
+        launching::HelpViewer::defaultCandidates();
+    QString helpFilePath_;
+    std::unique_ptr<launching::HelpViewer> helpViewer_;
     std::unique_ptr<acquisition::AcquisitionCycle> cycle_;
     // The status line's text; Text1 shows it, a progress dot at most one frame later.
     QString statusText_ = QStringLiteral("Text1");

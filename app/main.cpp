@@ -2,12 +2,14 @@
 #include "app/frm_main.h"
 #include "platform/quorix/quorix.h"
 #include "platform/windowing/message_boxes.h"
+#include "resources/program_icon.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     app::configureApplication(application);
+    application.setWindowIcon(resources::programIcon());
 
     windowing::QtMessageBoxes messageBoxes;
     quorix::Quorix quorix;

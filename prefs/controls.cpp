@@ -21,7 +21,10 @@ void centreOnScreen(QWidget& window) {
 }
 
 void useLayoutFont(QWidget& window) {
+    // The fixed layout was drawn for a narrow sans face of 8 points; Liberation Sans has its
+    // widths. Where it is missing the desktop's own face stands in, and long captions may clip.
     QFont font = window.font();
+    font.setFamilies({QStringLiteral("Liberation Sans"), font.family()});
     font.setPointSize(8);
     window.setFont(font);
 }

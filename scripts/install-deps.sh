@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
-    fonts-dejavu-core
+    fonts-dejavu-core fonts-liberation2
+    qt6-svg-dev libqt6svg6 dpkg-dev
     rpcsvc-proto libtirpc-dev
 )
 

@@ -13,3 +13,7 @@ bash scripts/build.sh build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVARNOLT_SANITIZE
     -DVARNOLT_BUILD_BENCH=OFF
 (cd build/sanitize && ASAN_OPTIONS=detect_stack_use_after_return=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure --timeout 900)
+
+# The Debian package, made from the release tree built above, and what it holds.
+bash scripts/package.sh
+bash scripts/check-package.sh
