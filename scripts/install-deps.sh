@@ -8,6 +8,7 @@ packages=(
     fonts-dejavu-core fonts-liberation2
     qt6-svg-dev libqt6svg6 dpkg-dev
     rpcsvc-proto libtirpc-dev
+    iproute2 util-linux
 )
 
 missing=()

@@ -1,5 +1,7 @@
 #include "sim/rpc_codec.h"
 
+#include "platform/lumetra/xdr_words.h"
+
 #include <cstring>
 #include <rpc/rpc.h>
 #include <vector>
@@ -10,36 +12,9 @@ namespace {
 
 using Routine = bool_t (*)(XDR*, void*);
 
-void put32(std::string& out, std::uint32_t value) {
-    const char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
-                           static_cast<char>(value >> 8), static_cast<char>(value)};
-    out.append(bytes, 4);
-}
-
-bool get32(const std::string& in, std::size_t& offset, std::uint32_t& value) {
-    if (offset + 4 > in.size()) {
-        return false;
-    }
-    const auto* p = reinterpret_cast<const unsigned char*>(in.data() + offset);
-    value = (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
-            std::uint32_t(p[3]);
-    offset += 4;
-    return true;
-}
-
-bool skipOpaqueAuth(const std::string& in, std::size_t& offset) {
-    std::uint32_t flavor = 0;
-    std::uint32_t length = 0;
-    if (!get32(in, offset, flavor) || !get32(in, offset, length) || length > 400) {
-        return false;
-    }
-    const std::size_t padded = (length + 3u) & ~3u;
-    if (offset + padded > in.size()) {
-        return false;
-    }
-    offset += padded;
-    return true;
-}
+using lumetra::xdr::getWord;
+using lumetra::xdr::putWord;
+using lumetra::xdr::skipOpaqueAuth;
 
 } // namespace
 
@@ -50,7 +25,7 @@ bool takeRecord(std::string& input, std::string& record, bool& bad, std::size_t 
     for (;;) {
         std::uint32_t header = 0;
         std::size_t at = offset;
-        if (!get32(input, at, header)) {
+        if (!getWord(input, at, header)) {
             return false;
         }
         const std::size_t length = header & 0x7fffffffu;
@@ -73,7 +48,7 @@ bool takeRecord(std::string& input, std::string& record, bool& bad, std::size_t 
 
 std::string frameRecord(const std::string& payload) {
     std::string out;
-    put32(out, 0x80000000u | static_cast<std::uint32_t>(payload.size()));
+    putWord(out, 0x80000000u | static_cast<std::uint32_t>(payload.size()));
     return out + payload;
 }
 
@@ -83,21 +58,21 @@ std::optional<Call> parseCall(const std::string& message, std::string& refusal) 
     Call call;
     std::uint32_t type = 0;
     std::uint32_t rpcVersion = 0;
-    if (!get32(message, offset, call.xid) || !get32(message, offset, type) || type != 0 ||
-        !get32(message, offset, rpcVersion)) {
+    if (!getWord(message, offset, call.xid) || !getWord(message, offset, type) || type != 0 ||
+        !getWord(message, offset, rpcVersion)) {
         return std::nullopt;
     }
     if (rpcVersion != 2) {
-        put32(refusal, call.xid);
-        put32(refusal, 1); // reply
-        put32(refusal, 1); // denied
-        put32(refusal, 0); // RPC version mismatch
-        put32(refusal, 2);
-        put32(refusal, 2);
+        putWord(refusal, call.xid);
+        putWord(refusal, 1); // reply
+        putWord(refusal, 1); // denied
+        putWord(refusal, 0); // RPC version mismatch
+        putWord(refusal, 2);
+        putWord(refusal, 2);
         return std::nullopt;
     }
-    if (!get32(message, offset, call.program) || !get32(message, offset, call.version) ||
-        !get32(message, offset, call.procedure) || !skipOpaqueAuth(message, offset) ||
+    if (!getWord(message, offset, call.program) || !getWord(message, offset, call.version) ||
+        !getWord(message, offset, call.procedure) || !skipOpaqueAuth(message, offset) ||
         !skipOpaqueAuth(message, offset)) {
         return std::nullopt;
     }
@@ -107,19 +82,19 @@ std::optional<Call> parseCall(const std::string& message, std::string& refusal) 
 
 std::string acceptedReply(std::uint32_t xid, std::uint32_t status, const std::string& results) {
     std::string out;
-    put32(out, xid);
-    put32(out, 1); // reply
-    put32(out, 0); // accepted
-    put32(out, 0); // verifier: none
-    put32(out, 0);
-    put32(out, status);
+    putWord(out, xid);
+    putWord(out, 1); // reply
+    putWord(out, 0); // accepted
+    putWord(out, 0); // verifier: none
+    putWord(out, 0);
+    putWord(out, status);
     return out + results;
 }
 
 std::string versionRange(std::uint32_t low, std::uint32_t high) {
     std::string out;
-    put32(out, low);
-    put32(out, high);
+    putWord(out, low);
+    putWord(out, high);
     return out;
 }
 

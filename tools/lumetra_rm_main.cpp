@@ -1,8 +1,12 @@
 #include "tools/rm_command.h"
 
 #include <iostream>
+#include <unistd.h>
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    return lumetra::rm::run(args, std::cout, std::cerr, lumetra::rm::defaultEnvironment());
+    auto environment = lumetra::rm::defaultEnvironment();
+    environment.input = &std::cin;
+    environment.inputIsTerminal = ::isatty(STDIN_FILENO) == 1;
+    return lumetra::rm::run(args, std::cout, std::cerr, environment);
 }

@@ -3,6 +3,7 @@
 #include "platform/lumetra/resource_manager.h"
 #include "platform/lumetra/session.h"
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -18,6 +19,8 @@ namespace lumetra::rm {
 namespace {
 
 constexpr int DefaultProbeTimeoutMs = 2000;
+constexpr int DefaultDiscoveryTimeoutMs = 1000;
+constexpr int MaxDiscoveryTimeoutMs = 600000;
 
 const char* const Usage = R"(usage: lumetra-rm COMMAND [ARGUMENTS]
 
@@ -31,6 +34,13 @@ commands:
                            add a resource, with its link settings, to the user's
                            configuration file
   remove RESOURCE          remove a resource from the user's configuration file
+  discover [--interface NAME]... [--timeout MS] [--add | --yes]
+                           look for VXI-11 instruments on the LAN: a portmapper broadcast on
+                           each interface that is up and can broadcast (or on the ones named;
+                           name lo to search this machine), answers waited for MS ms (default
+                           1000); prints each instrument found as a resource with its
+                           vxi11-port and its *IDN? reply. --add asks, for each, whether to
+                           add it to the user's configuration file; --yes adds them all
   links                    print the kinds of link this build carries
   help                     print this text
 
@@ -51,8 +61,8 @@ examples:
   TCPIP0::192.0.2.11::inst0::INSTR vxi11-port=9024
   ASRL/dev/ttyUSB0::INSTR baud=115200 data-bits=8 parity=none stop-bits=1 termination=lf
 
-exit codes: 0 done, 1 a probe failed or remove found nothing, 2 usage error,
-            3 no resource is known, 4 the configuration file could not be written
+exit codes: 0 done, 1 a probe failed, remove found nothing or discover found nothing,
+            2 usage error, 3 no resource is known, 4 the configuration file could not be written
 )";
 
 std::string usage() {
@@ -171,6 +181,34 @@ int probe(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     return allAnswered ? ExitOk : ExitFailed;
 }
 
+// Adds a resource with its settings to the user's file, or removes it, keeping every other line.
+int editUserFile(const std::string& name, const ResourceAttributes& settings, bool adding,
+                 std::ostream& out, std::ostream& err, const Environment& environment) {
+    std::string error;
+    const std::string& path = environment.userConfigFile;
+    bool exists = false;
+    std::string text = readFile(path, exists);
+    if (!exists && adding) {
+        text = "# Instrument resources for Lumetra, one per line, in search order.\n";
+    }
+    const bool changed =
+        adding ? addResourceToConfig(text, name, settings) : removeResourceFromConfig(text, name);
+    if (!changed) {
+        if (adding) {
+            out << name << " is already in " << path << '\n';
+            return ExitOk;
+        }
+        err << "lumetra-rm: " << name << " is not in " << path << '\n';
+        return ExitFailed;
+    }
+    if (!writeFileAtomically(path, text, error)) {
+        err << "lumetra-rm: cannot write " << path << ": " << error << '\n';
+        return ExitFileError;
+    }
+    out << (adding ? "added " : "removed ") << name << (adding ? " to " : " from ") << path << '\n';
+    return ExitOk;
+}
+
 int edit(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
          const Environment& environment) {
     const bool adding = args[0] == "add";
@@ -194,35 +232,151 @@ int edit(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         err << "lumetra-rm: " << error << '\n';
         return ExitUsage;
     }
-    const std::string name = resource->canonical();
-    const std::string& path = environment.userConfigFile;
-    bool exists = false;
-    std::string text = readFile(path, exists);
-    if (!exists && adding) {
-        text = "# Instrument resources for Lumetra, one per line, in search order.\n";
+    return editUserFile(resource->canonical(), *settings, adding, out, err, environment);
+}
+
+bool parseDiscoveryTimeout(const std::string& text, int& value) {
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() && value > 0 &&
+           value <= MaxDiscoveryTimeoutMs;
+}
+
+bool isYes(std::string answer) {
+    const auto first = answer.find_first_not_of(" \t\r");
+    const auto last = answer.find_last_not_of(" \t\r");
+    answer = first == std::string::npos ? "" : answer.substr(first, last - first + 1);
+    for (char& c : answer) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    const bool changed =
-        adding ? addResourceToConfig(text, name, *settings) : removeResourceFromConfig(text, name);
-    if (!changed) {
-        if (adding) {
-            out << name << " is already in " << path << '\n';
-            return ExitOk;
+    return answer == "y" || answer == "yes";
+}
+
+int discover(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+             const Environment& environment) {
+    discovery::Options options;
+    options.timeout = std::chrono::milliseconds(DefaultDiscoveryTimeoutMs);
+    bool ask = false;
+    bool yes = false;
+    for (std::size_t k = 1; k < args.size(); ++k) {
+        const std::string& arg = args[k];
+        if (arg == "--interface" || arg == "--timeout") {
+            if (k + 1 >= args.size()) {
+                err << "lumetra-rm: " << arg << " needs a value\n";
+                return ExitUsage;
+            }
+            const std::string& value = args[++k];
+            int timeoutMs = 0;
+            if (arg == "--interface") {
+                options.interfaces.push_back(value);
+            } else if (parseDiscoveryTimeout(value, timeoutMs)) {
+                options.timeout = std::chrono::milliseconds(timeoutMs);
+            } else {
+                err << "lumetra-rm: --timeout needs a value in milliseconds from 1 to "
+                    << MaxDiscoveryTimeoutMs << ", not " << value << '\n';
+                return ExitUsage;
+            }
+        } else if (arg == "--add") {
+            ask = true;
+        } else if (arg == "--yes") {
+            yes = true;
+        } else {
+            err << "lumetra-rm: usage: lumetra-rm discover [--interface NAME]... [--timeout MS] "
+                   "[--add | --yes]\n";
+            return ExitUsage;
         }
-        err << "lumetra-rm: " << name << " is not in " << path << '\n';
+    }
+    if (!environment.discover) {
+        err << "lumetra-rm: discovery is not available here\n";
         return ExitFailed;
     }
-    if (!writeFileAtomically(path, text, error)) {
-        err << "lumetra-rm: cannot write " << path << ": " << error << '\n';
-        return ExitFileError;
+    const discovery::Result result = environment.discover(options);
+    for (const auto& name : result.unknownInterfaces) {
+        err << "lumetra-rm: no IPv4 interface is named " << name << '\n';
     }
-    out << (adding ? "added " : "removed ") << name << (adding ? " to " : " from ") << path << '\n';
-    return ExitOk;
+    if (!result.unknownInterfaces.empty()) {
+        return ExitUsage;
+    }
+    for (const auto& problem : result.problems) {
+        err << "lumetra-rm: " << problem << '\n';
+    }
+    if (result.searched.empty()) {
+        err << "lumetra-rm: "
+            << (options.interfaces.empty()
+                    ? "no interface that is up can broadcast; name one with --interface NAME"
+                    : "none of the interfaces named can be searched")
+            << '\n';
+        return ExitFailed;
+    }
+    if (result.found.empty()) {
+        err << "lumetra-rm: no VXI-11 instrument answered within " << options.timeout.count()
+            << " ms on";
+        for (const auto& searched : result.searched) {
+            err << ' ' << searched;
+        }
+        err << '\n';
+        return ExitFailed;
+    }
+
+    struct Offer {
+        std::string name;
+        ResourceAttributes settings;
+    };
+    std::vector<Offer> offers;
+    for (const auto& instrument : result.found) {
+        const auto resource =
+            ResourceName::tryParse("TCPIP0::" + instrument.address + "::inst0::INSTR");
+        const auto settings =
+            resource ? parseResourceAttributes(*resource,
+                                               "vxi11-port=" + std::to_string(instrument.port))
+                     : std::nullopt;
+        if (!resource || !settings) {
+            continue;
+        }
+        offers.push_back({resource->canonical(), *settings});
+        out << offers.back().name << "  " << formatResourceAttributes(*settings) << "  "
+            << (instrument.error.empty() && !instrument.identity.empty()
+                    ? instrument.identity
+                    : "(no *IDN? reply" +
+                          (instrument.error.empty() ? "" : ": " + instrument.error) + ")")
+            << '\n';
+    }
+    if (!ask && !yes) {
+        return ExitOk;
+    }
+    if (!yes && (!environment.input || !environment.inputIsTerminal)) {
+        err << "lumetra-rm: nothing was added, as standard input is not a terminal to answer; "
+               "--yes adds every instrument found\n";
+        return ExitOk;
+    }
+    int code = ExitOk;
+    for (const auto& offer : offers) {
+        if (!yes) {
+            out << "add " << offer.name << ' ' << formatResourceAttributes(offer.settings) << " to "
+                << environment.userConfigFile << "? [y/N] " << std::flush;
+            std::string answer;
+            if (!std::getline(*environment.input, answer)) {
+                out << '\n';
+                break;
+            }
+            if (!isYes(answer)) {
+                continue;
+            }
+        }
+        const int added = editUserFile(offer.name, offer.settings, true, out, err, environment);
+        if (added != ExitOk) {
+            code = added;
+        }
+    }
+    return code;
 }
 
 } // namespace
 
 Environment defaultEnvironment() {
-    return Environment{ResourceManager::defaultConfigFiles(), ResourceManager::userConfigFile()};
+    Environment environment{ResourceManager::defaultConfigFiles(),
+                            ResourceManager::userConfigFile()};
+    environment.discover = discovery::discover;
+    return environment;
 }
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -244,6 +398,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (command == "add" || command == "remove") {
         return edit(args, out, err, environment);
+    }
+    if (command == "discover") {
+        return discover(args, out, err, environment);
     }
     if (command == "links" && args.size() == 1) {
         for (const auto& link : supportedLinks()) {
