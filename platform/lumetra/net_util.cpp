@@ -74,6 +74,25 @@ int remainingMilliseconds(Deadline deadline) {
     return ms > 1'000'000'000 ? 1'000'000'000 : static_cast<int>(ms);
 }
 
+int pollUntil(int fd, short events, Deadline deadline) {
+    pollfd p{fd, events, 0};
+    for (;;) {
+        const int ready = ::poll(&p, 1, remainingMilliseconds(deadline));
+        if (ready > 0) {
+            return p.revents;
+        }
+        if (ready == 0) {
+            if (Clock::now() >= deadline) {
+                return 0;
+            }
+            continue;
+        }
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+}
+
 std::string errnoText(int error) {
     return error ? std::string(": ") + std::strerror(error) : "";
 }
@@ -105,12 +124,7 @@ int connectTcp(const std::string& host, std::uint16_t port, Deadline deadline) {
         int rc = ::connect(fd, address, resolved.lengths[k]);
         int error = rc == 0 ? 0 : errno;
         if (error == EINPROGRESS || error == EINTR) {
-            pollfd p{fd, POLLOUT, 0};
-            int ready;
-            do {
-                ready = ::poll(&p, 1, remainingMilliseconds(deadline));
-            } while (ready < 0 && errno == EINTR && Clock::now() < deadline);
-            if (ready <= 0) {
+            if (pollUntil(fd, POLLOUT, deadline) <= 0) {
                 ::close(fd);
                 throw Error(status::ErrorTimeout,
                             "timeout while connecting to " + endpoint(host, port));

@@ -9,6 +9,10 @@ namespace lumetra::net {
 
 // Milliseconds left until the deadline, rounded up, for poll(); 0 once it has passed.
 int remainingMilliseconds(Deadline deadline);
+// Waits until `fd` is ready for one of `events` or the deadline passes, going on after an
+// interrupted call. Returns the events seen, 0 once the deadline has passed, or -1 with errno
+// set when poll fails.
+int pollUntil(int fd, short events, Deadline deadline);
 // ": <strerror>" or nothing for 0.
 std::string errnoText(int error);
 // "host:port", with IPv6 hosts in brackets.

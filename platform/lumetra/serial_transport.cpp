@@ -122,25 +122,14 @@ void SerialTransport::lose(const std::string& what, int error) {
 }
 
 bool SerialTransport::waitFor(short events, Deadline deadline) {
-    pollfd p{fd_, events, 0};
-    for (;;) {
-        const int ready = ::poll(&p, 1, net::remainingMilliseconds(deadline));
-        if (ready > 0) {
-            if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (p.revents & events) == 0) {
-                lose("the serial line hung up", 0);
-            }
-            return true;
-        }
-        if (ready == 0) {
-            if (Clock::now() >= deadline) {
-                return false;
-            }
-            continue;
-        }
-        if (errno != EINTR) {
-            lose("waiting on the serial line failed", errno);
-        }
+    const int seen = net::pollUntil(fd_, events, deadline);
+    if (seen < 0) {
+        lose("waiting on the serial line failed", errno);
     }
+    if ((seen & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (seen & events) == 0) {
+        lose("the serial line hung up", 0);
+    }
+    return seen > 0;
 }
 
 void SerialTransport::write(std::string_view message, Deadline deadline) {

@@ -17,7 +17,6 @@ namespace {
 constexpr std::size_t MaxMessageBytes = std::size_t(256) << 20;
 
 using net::errnoText;
-using net::remainingMilliseconds;
 
 std::string unbracketed(const std::string& host) {
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
@@ -124,22 +123,11 @@ void SocketTransport::lose(const std::string& what, int error) {
 }
 
 bool SocketTransport::waitFor(short events, Deadline deadline) {
-    pollfd p{fd_, events, 0};
-    for (;;) {
-        int ready = ::poll(&p, 1, remainingMilliseconds(deadline));
-        if (ready > 0) {
-            return true;
-        }
-        if (ready == 0) {
-            if (Clock::now() >= deadline) {
-                return false;
-            }
-            continue;
-        }
-        if (errno != EINTR) {
-            lose("waiting on the link failed", errno);
-        }
+    const int seen = net::pollUntil(fd_, events, deadline);
+    if (seen < 0) {
+        lose("waiting on the link failed", errno);
     }
+    return seen > 0;
 }
 
 void SocketTransport::write(std::string_view message, Deadline deadline) {

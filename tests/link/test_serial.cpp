@@ -1,5 +1,6 @@
 #include "platform/lumetra/serial_transport.h"
 #include "platform/lumetra/session.h"
+#include "tests/link/link_test_helpers.h"
 #include "tests/support/running_sim.h"
 
 #include <QElapsedTimer>
@@ -14,16 +15,10 @@ using lumetra::ResourceName;
 using lumetra::Session;
 namespace status = lumetra::status;
 
-namespace {
+using testing::closedPort;
+using testing::failureOf;
 
-lumetra::Status failureOf(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const lumetra::Error& error) {
-        return error.code();
-    }
-    return status::Success;
-}
+namespace {
 
 // A pseudo-terminal whose controlling side the test plays as the instrument.
 class PtyPeer {

@@ -1,4 +1,5 @@
 #include "platform/lumetra/session.h"
+#include "tests/link/link_test_helpers.h"
 #include "tests/support/running_sim.h"
 
 #include <QElapsedTimer>
@@ -13,32 +14,13 @@ using lumetra::ResourceName;
 using lumetra::Session;
 namespace status = lumetra::status;
 
+using testing::closedPort;
+using testing::failureOf;
+
 namespace {
 
 ResourceName socketResource(std::uint16_t port) {
     return ResourceName::parse("TCPIP0::127.0.0.1::" + std::to_string(port) + "::SOCKET");
-}
-
-// A loopback port on which nothing listens.
-std::uint16_t closedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-lumetra::Status failureOf(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const lumetra::Error& error) {
-        return error.code();
-    }
-    return status::Success;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "platform/lumetra/resource_manager.h"
 #include "platform/lumetra/session.h"
 #include "tests/link/fake_usbtmc.h"
+#include "tests/link/link_test_helpers.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -10,16 +11,10 @@ using lumetra::ResourceName;
 using lumetra::Session;
 namespace status = lumetra::status;
 
-namespace {
+using testing::closedPort;
+using testing::failureOf;
 
-lumetra::Status failureOf(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const lumetra::Error& error) {
-        return error.code();
-    }
-    return status::Success;
-}
+namespace {
 
 const char* const Resource = "USB0::0x1234::0x5678::SN42::INSTR";
 

@@ -1,6 +1,7 @@
 #include "platform/lumetra/session.h"
 #include "platform/lumetra/vxi11_transport.h"
 #include "platform/quorix/quorix.h"
+#include "tests/link/link_test_helpers.h"
 #include "tests/support/running_sim.h"
 
 #include <QElapsedTimer>
@@ -14,6 +15,9 @@ using namespace std::chrono_literals;
 using lumetra::ResourceName;
 using lumetra::Session;
 namespace status = lumetra::status;
+
+using testing::closedPort;
+using testing::failureOf;
 
 namespace {
 
@@ -31,27 +35,6 @@ std::unique_ptr<Session> vxi11Session(const testing::RunningSim& sim,
     return std::make_unique<Session>(
         ResourceName::parse(sim.vxi11Resource(instrument).toStdString()), timeout,
         lumetra::makeTransport, portOf(sim));
-}
-
-std::uint16_t closedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-lumetra::Status failureOf(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const lumetra::Error& error) {
-        return error.code();
-    }
-    return status::Success;
 }
 
 } // namespace
