@@ -36,7 +36,7 @@ public:
         resetToDefaults_ = std::move(resetToDefaults);
     }
 
-    // Recomputes the three file-spec strings from the path and prefix fields.
+    // Recomputes the three public path-and-prefix strings from the path and prefix fields.
     void update_publics();
 
     // Path followed directly by prefix, as of the last update_publics.
