@@ -32,6 +32,19 @@ namespace sim {
 
 namespace {
 
+// Takes every connection waiting on a listening socket, non-blocking and without Nagle's delay.
+template <typename OnAccepted> void acceptPending(int listenFd, OnAccepted&& onAccepted) {
+    for (;;) {
+        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        onAccepted(fd);
+    }
+}
+
 constexpr std::size_t MaxPendingInput = 4 * 1024 * 1024;
 constexpr auto ChunkGap = std::chrono::milliseconds(1);
 constexpr auto RebindRetry = std::chrono::milliseconds(100);
@@ -369,19 +382,12 @@ void ScopeServer::Impl::applyFaults() {
 }
 
 void ScopeServer::Impl::acceptOn(std::size_t slotIndex) {
-    for (;;) {
-        const int fd =
-            ::accept4(slots[slotIndex].fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            return;
-        }
-        const int on = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    acceptPending(slots[slotIndex].fd, [&](int fd) {
         Connection connection;
         connection.fd = fd;
         connection.slot = slotIndex;
         connections.push_back(std::move(connection));
-    }
+    });
 }
 
 void ScopeServer::Impl::readFrom(Connection& connection, SimClock::time_point now) {
@@ -595,18 +601,12 @@ void ScopeServer::Impl::closeRpc() {
 }
 
 void ScopeServer::Impl::acceptRpc(int listenFd, bool portmapper) {
-    for (;;) {
-        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            return;
-        }
-        const int on = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    acceptPending(listenFd, [&](int fd) {
         RpcConnection connection;
         connection.fd = fd;
         connection.portmapper = portmapper;
         rpcConnections.push_back(std::move(connection));
-    }
+    });
 }
 
 void ScopeServer::Impl::readRpc(RpcConnection& connection, SimClock::time_point now) {
