@@ -1,5 +1,6 @@
 #include "app/frm_main.h"
 #include "prefs/frm_prefs.h"
+#include "tests/app/fake_program.h"
 #include "tests/app/frm_main_probe.h"
 #include "tests/instrument/fake_quorix.h"
 #include "tests/support/preset_message_boxes.h"
@@ -16,22 +17,7 @@ using windowing::Answer;
 
 namespace {
 
-const QString Resource = QStringLiteral("TCPIP0::127.0.0.1::5025::SOCKET");
-
-struct Program {
-    QTemporaryDir dir;
-    FakeQuorix quorix;
-    testing::PresetMessageBoxes boxes;
-    frmMain window{quorix, boxes};
-    frmMainProbe probe{window};
-
-    Program() {
-        window.setInstanceLockPath(dir.filePath("Varnolt.lock"));
-        window.setSettingsFilePath(settingsPath());
-        quorix.resources = QStringList{Resource};
-        quorix.idnOf = {{Resource, "ORVANE,NQX8034,C010442,FV:1"}};
-    }
-    QString settingsPath() const { return dir.filePath("Varnolt.ini"); }
+struct Program : testing::FakeProgram {
     void store(const QList<std::pair<QString, QString>>& values) {
         QSettings settings(settingsPath(), QSettings::IniFormat);
         settings.beginGroup("Prefs");

@@ -1,6 +1,7 @@
 #include "app/frm_main.h"
 #include "prefs/frm_prefs.h"
 #include "prefs/frm_screen_options.h"
+#include "tests/app/fake_program.h"
 #include "tests/app/frm_main_probe.h"
 #include "tests/instrument/fake_quorix.h"
 #include "tests/support/preset_message_boxes.h"
@@ -16,22 +17,8 @@ using testing::FakeQuorix;
 
 namespace {
 
-const QString Resource = QStringLiteral("TCPIP0::127.0.0.1::5025::SOCKET");
-
-struct Program {
-    QTemporaryDir dir;
-    FakeQuorix quorix;
-    testing::PresetMessageBoxes boxes;
-    frmMain window{quorix, boxes};
-    frmMainProbe probe{window};
-
-    Program() {
-        window.setInstanceLockPath(dir.filePath("Varnolt.lock"));
-        window.setSettingsFilePath(dir.filePath("Varnolt.ini"));
-        window.setHelpFilePath(helpFile());
-        quorix.resources = QStringList{Resource};
-        quorix.idnOf = {{Resource, "ORVANE,NQX8034,C010442,FV:1"}};
-    }
+struct Program : testing::FakeProgram {
+    Program() { window.setHelpFilePath(helpFile()); }
     QString helpFile() const { return dir.filePath("help folder/readme.mht"); }
     QString viewerLog() const { return dir.filePath("viewer.log"); }
     void useFakeViewer() {
