@@ -32,6 +32,8 @@ namespace sim {
 
 namespace {
 
+namespace vxi11 = lumetra::vxi11;
+
 // Takes every connection waiting on a listening socket, non-blocking and without Nagle's delay.
 template <typename OnAccepted> void acceptPending(int listenFd, OnAccepted&& onAccepted) {
     for (;;) {
@@ -98,21 +100,6 @@ int bindAnyAddress(int type, std::uint16_t port) {
     return fd;
 }
 
-constexpr std::uint32_t ProcCreateLink = 10;
-constexpr std::uint32_t ProcDeviceWrite = 11;
-constexpr std::uint32_t ProcDeviceRead = 12;
-constexpr std::uint32_t ProcDeviceReadStb = 13;
-constexpr std::uint32_t ProcDeviceClear = 15;
-constexpr std::uint32_t ProcDeviceDocmd = 22;
-constexpr std::uint32_t ProcDestroyLink = 23;
-constexpr std::uint32_t ProcDestroyIntrChan = 26;
-constexpr long VxiFlagEnd = 8;
-constexpr long VxiReasonRequestCount = 1;
-constexpr long VxiReasonEnd = 4;
-constexpr long VxiErrorNotAccessible = 3;
-constexpr long VxiErrorInvalidLink = 4;
-constexpr long VxiErrorNotSupported = 8;
-constexpr long VxiErrorIoTimeout = 15;
 constexpr u_long VxiMaxRecvSize = 16384;
 
 struct Outgoing {
@@ -723,8 +710,8 @@ std::string ScopeServer::Impl::readReply(VxiLink& link, std::uint32_t requestSiz
     }
     Device_ReadResp result{};
     result.error = 0;
-    result.reason =
-        (length == left ? VxiReasonEnd : 0) | (length == requestSize ? VxiReasonRequestCount : 0);
+    result.reason = (length == left ? vxi11::ReasonEnd : 0) |
+                    (length == requestSize ? vxi11::ReasonRequestCount : 0);
     result.data.data_len = static_cast<u_int>(length);
     result.data.data_val = out.bytes.data() + out.sent;
     std::string encoded = rpc::encode(reinterpret_cast<void*>(xdr_Device_ReadResp), &result);
@@ -747,7 +734,7 @@ void ScopeServer::Impl::serveParkedRead(RpcConnection& connection, SimClock::tim
         results = readReply(it->second, parked.requestSize);
     } else if (it == vxiLinks.end() || now >= parked.deadline) {
         Device_ReadResp result{};
-        result.error = it == vxiLinks.end() ? VxiErrorInvalidLink : VxiErrorIoTimeout;
+        result.error = it == vxiLinks.end() ? vxi11::ErrorInvalidLink : vxi11::ErrorIoTimeout;
         results = rpc::encode(reinterpret_cast<void*>(xdr_Device_ReadResp), &result);
     } else {
         return;
@@ -781,7 +768,7 @@ std::string ScopeServer::Impl::vxiCall(RpcConnection& connection, const rpc::Cal
         return success(reinterpret_cast<void*>(xdr_Device_Error), &result);
     };
     switch (call.procedure) {
-    case ProcCreateLink: {
+    case vxi11::ProcCreateLink: {
         Create_LinkParms parameters{};
         if (!rpc::decode(record, call.argumentsOffset,
                          reinterpret_cast<void*>(xdr_Create_LinkParms), &parameters)) {
@@ -797,7 +784,7 @@ std::string ScopeServer::Impl::vxiCall(RpcConnection& connection, const rpc::Cal
             slot = std::stoul(device.substr(4));
         }
         if (slot >= slots.size()) {
-            result.error = VxiErrorNotAccessible;
+            result.error = vxi11::ErrorNotAccessible;
         } else {
             const long id = nextLink++;
             vxiLinks[id].slot = slot;
@@ -809,7 +796,7 @@ std::string ScopeServer::Impl::vxiCall(RpcConnection& connection, const rpc::Cal
         }
         return success(reinterpret_cast<void*>(xdr_Create_LinkResp), &result);
     }
-    case ProcDeviceWrite: {
+    case vxi11::ProcDeviceWrite: {
         Device_WriteParms parameters{};
         if (!rpc::decode(record, call.argumentsOffset,
                          reinterpret_cast<void*>(xdr_Device_WriteParms), &parameters)) {
@@ -819,7 +806,7 @@ std::string ScopeServer::Impl::vxiCall(RpcConnection& connection, const rpc::Cal
         Device_WriteResp result{};
         auto it = vxiLinks.find(parameters.lid);
         if (it == vxiLinks.end()) {
-            result.error = VxiErrorInvalidLink;
+            result.error = vxi11::ErrorInvalidLink;
         } else {
             VxiLink& link = it->second;
             link.input.append(parameters.data.data_val, parameters.data.data_len);
@@ -829,7 +816,7 @@ std::string ScopeServer::Impl::vxiCall(RpcConnection& connection, const rpc::Cal
             for (;;) {
                 std::size_t end = link.input.find('\n', start);
                 const bool last = end == std::string::npos;
-                if (last && !((parameters.flags & VxiFlagEnd) && start < link.input.size())) {
+                if (last && !((parameters.flags & vxi11::FlagEnd) && start < link.input.size())) {
                     break;
                 }
                 if (last) {
@@ -852,7 +839,7 @@ std::string ScopeServer::Impl::vxiCall(RpcConnection& connection, const rpc::Cal
         rpc::release(reinterpret_cast<void*>(xdr_Device_WriteParms), &parameters);
         return success(reinterpret_cast<void*>(xdr_Device_WriteResp), &result);
     }
-    case ProcDeviceRead: {
+    case vxi11::ProcDeviceRead: {
         Device_ReadParms parameters{};
         if (!rpc::decode(record, call.argumentsOffset,
                          reinterpret_cast<void*>(xdr_Device_ReadParms), &parameters)) {
@@ -860,7 +847,7 @@ std::string ScopeServer::Impl::vxiCall(RpcConnection& connection, const rpc::Cal
         }
         if (vxiLinks.find(parameters.lid) == vxiLinks.end()) {
             Device_ReadResp result{};
-            result.error = VxiErrorInvalidLink;
+            result.error = vxi11::ErrorInvalidLink;
             return success(reinterpret_cast<void*>(xdr_Device_ReadResp), &result);
         }
         ParkedRead parked;
@@ -871,7 +858,7 @@ std::string ScopeServer::Impl::vxiCall(RpcConnection& connection, const rpc::Cal
         connection.parked = parked;
         return {}; // answered by serveParkedRead, now or later
     }
-    case ProcDeviceClear: {
+    case vxi11::ProcDeviceClear: {
         Device_GenericParms parameters{};
         if (!rpc::decode(record, call.argumentsOffset,
                          reinterpret_cast<void*>(xdr_Device_GenericParms), &parameters)) {
@@ -879,14 +866,14 @@ std::string ScopeServer::Impl::vxiCall(RpcConnection& connection, const rpc::Cal
         }
         auto it = vxiLinks.find(parameters.lid);
         if (it == vxiLinks.end()) {
-            return deviceError(VxiErrorInvalidLink);
+            return deviceError(vxi11::ErrorInvalidLink);
         }
         // Whatever was pending on the link, input or output, is dropped.
         it->second.input.clear();
         it->second.replies.clear();
         return deviceError(0);
     }
-    case ProcDestroyLink: {
+    case vxi11::ProcDestroyLink: {
         Device_Link id = 0;
         if (!rpc::decode(record, call.argumentsOffset, reinterpret_cast<void*>(xdr_Device_Link),
                          &id)) {
@@ -894,25 +881,25 @@ std::string ScopeServer::Impl::vxiCall(RpcConnection& connection, const rpc::Cal
         }
         auto owned = std::find(connection.links.begin(), connection.links.end(), id);
         if (owned == connection.links.end() || vxiLinks.erase(id) == 0) {
-            return deviceError(VxiErrorInvalidLink);
+            return deviceError(vxi11::ErrorInvalidLink);
         }
         connection.links.erase(owned);
         return deviceError(0);
     }
-    case ProcDeviceReadStb: {
+    case vxi11::ProcDeviceReadStb: {
         Device_ReadStbResp result{};
-        result.error = VxiErrorNotSupported;
+        result.error = vxi11::ErrorNotSupported;
         return success(reinterpret_cast<void*>(xdr_Device_ReadStbResp), &result);
     }
-    case ProcDeviceDocmd: {
+    case vxi11::ProcDeviceDocmd: {
         Device_DocmdResp result{};
-        result.error = VxiErrorNotSupported;
+        result.error = vxi11::ErrorNotSupported;
         return success(reinterpret_cast<void*>(xdr_Device_DocmdResp), &result);
     }
     default:
-        if (call.procedure >= 14 && call.procedure <= ProcDestroyIntrChan && call.procedure != 21 &&
-            call.procedure != 24) {
-            return deviceError(VxiErrorNotSupported);
+        if (call.procedure >= 14 && call.procedure <= vxi11::ProcDestroyIntrChan &&
+            call.procedure != 21 && call.procedure != 24) {
+            return deviceError(vxi11::ErrorNotSupported);
         }
         return rpc::acceptedReply(call.xid, rpc::AcceptProcedureUnavailable);
     }

@@ -1,6 +1,7 @@
 #include "platform/lumetra/discovery.h"
 
 #include "platform/lumetra/net_util.h"
+#include "platform/lumetra/vxi11/vxi11_protocol.h"
 #include "platform/lumetra/vxi11_transport.h"
 #include "platform/lumetra/xdr_words.h"
 
@@ -23,8 +24,6 @@ namespace {
 constexpr std::uint32_t PortmapperProgram = 100000;
 constexpr std::uint32_t PortmapperVersion = 2;
 constexpr std::uint32_t ProcGetPort = 3;
-constexpr std::uint32_t Vxi11CoreProgram = 0x0607AF;
-constexpr std::uint32_t Vxi11CoreVersion = 1;
 constexpr std::uint32_t ProtocolTcp = 6;
 
 constexpr std::uint32_t MessageCall = 0;
@@ -159,8 +158,9 @@ std::string encodeGetPortCall(std::uint32_t xid) {
     for (std::uint32_t word :
          {xid, MessageCall, std::uint32_t(2), PortmapperProgram, PortmapperVersion, ProcGetPort,
           // credentials and verifier: none
-          std::uint32_t(0), std::uint32_t(0), std::uint32_t(0), std::uint32_t(0), Vxi11CoreProgram,
-          Vxi11CoreVersion, ProtocolTcp, std::uint32_t(0)}) {
+          std::uint32_t(0), std::uint32_t(0), std::uint32_t(0), std::uint32_t(0),
+          std::uint32_t(DEVICE_CORE), std::uint32_t(DEVICE_CORE_VERSION), ProtocolTcp,
+          std::uint32_t(0)}) {
         xdr::putWord(out, word);
     }
     return out;

@@ -12,22 +12,6 @@ namespace lumetra {
 
 namespace {
 
-constexpr unsigned long ProcCreateLink = 10;
-constexpr unsigned long ProcDeviceWrite = 11;
-constexpr unsigned long ProcDeviceRead = 12;
-constexpr unsigned long ProcDeviceClear = 15;
-constexpr unsigned long ProcDestroyLink = 23;
-
-constexpr long FlagWaitLock = 1;
-constexpr long FlagEnd = 8;
-constexpr long ReasonEnd = 4;
-
-constexpr long ErrorInvalidLink = 4;
-constexpr long ErrorDeviceLocked = 11;
-constexpr long ErrorIoTimeout = 15;
-constexpr long ErrorNotAccessible = 3;
-constexpr long ErrorNotSupported = 8;
-
 constexpr std::size_t MaxMessageBytes = std::size_t(256) << 20;
 
 CLIENT* rpc(void* client) {
@@ -177,17 +161,17 @@ void Vxi11Transport::failDevice(long error, const char* what) {
     const std::string text =
         std::string(what) + " on " + where() + " failed with VXI-11 error " + std::to_string(error);
     switch (error) {
-    case ErrorIoTimeout:
+    case vxi11::ErrorIoTimeout:
         throw Error(status::ErrorTimeout, "timeout: " + text);
-    case ErrorInvalidLink:
+    case vxi11::ErrorInvalidLink:
         healthy_ = false;
         close();
         throw Error(status::ErrorConnectionLost, text + " (the instrument forgot the link)");
-    case ErrorDeviceLocked:
+    case vxi11::ErrorDeviceLocked:
         throw Error(status::ErrorResourceLocked, text + " (locked by another link)");
-    case ErrorNotAccessible:
+    case vxi11::ErrorNotAccessible:
         throw Error(status::ErrorResourceNotFound, text + " (no such device)");
-    case ErrorNotSupported:
+    case vxi11::ErrorNotSupported:
         throw Error(status::ErrorOperationNotSupported, text);
     default:
         throw Error(status::ErrorIo, text);
@@ -212,7 +196,7 @@ void Vxi11Transport::open(Deadline deadline) {
     parameters.lock_timeout = deviceTimeoutMs(deadline);
     parameters.device = deviceName_.data();
     Create_LinkResp reply{};
-    callCore(ProcCreateLink, reinterpret_cast<void*>(xdr_Create_LinkParms), &parameters,
+    callCore(vxi11::ProcCreateLink, reinterpret_cast<void*>(xdr_Create_LinkParms), &parameters,
              reinterpret_cast<void*>(xdr_Create_LinkResp), &reply, deadline, "create_link");
     if (reply.error != 0) {
         healthy_ = false;
@@ -239,8 +223,9 @@ void Vxi11Transport::close() noexcept {
             net::boundBlockingCalls(fd_, deadline);
             Device_Link link = link_;
             Device_Error reply{};
-            clnt_call(rpc(client_), ProcDestroyLink, reinterpret_cast<xdrproc_t>(xdr_Device_Link),
-                      reinterpret_cast<char*>(&link), reinterpret_cast<xdrproc_t>(xdr_Device_Error),
+            clnt_call(rpc(client_), vxi11::ProcDestroyLink,
+                      reinterpret_cast<xdrproc_t>(xdr_Device_Link), reinterpret_cast<char*>(&link),
+                      reinterpret_cast<xdrproc_t>(xdr_Device_Error),
                       reinterpret_cast<char*>(&reply), rpcTimeout(deadline));
         }
         clnt_destroy(rpc(client_));
@@ -266,14 +251,15 @@ void Vxi11Transport::write(std::string_view message, Deadline deadline) {
         parameters.lid = link_;
         parameters.io_timeout = deviceTimeoutMs(deadline);
         parameters.lock_timeout = parameters.io_timeout;
-        parameters.flags = FlagWaitLock | (last ? FlagEnd : 0);
+        parameters.flags = vxi11::FlagWaitLock | (last ? vxi11::FlagEnd : 0);
         parameters.data.data_len = static_cast<u_int>(length);
         parameters.data.data_val = const_cast<char*>(message.data() + sent);
         Device_WriteResp reply{};
-        callCore(ProcDeviceWrite, reinterpret_cast<void*>(xdr_Device_WriteParms), &parameters,
-                 reinterpret_cast<void*>(xdr_Device_WriteResp), &reply, deadline, "device_write");
+        callCore(vxi11::ProcDeviceWrite, reinterpret_cast<void*>(xdr_Device_WriteParms),
+                 &parameters, reinterpret_cast<void*>(xdr_Device_WriteResp), &reply, deadline,
+                 "device_write");
         if (reply.error != 0) {
-            if (sent > 0 && reply.error == ErrorIoTimeout) {
+            if (sent > 0 && reply.error == vxi11::ErrorIoTimeout) {
                 // Half a message at the instrument would corrupt the next one: drop the link.
                 close();
             }
@@ -297,10 +283,10 @@ std::string Vxi11Transport::read(Deadline deadline) {
         parameters.requestSize = readRequestSize_;
         parameters.io_timeout = deviceTimeoutMs(deadline);
         parameters.lock_timeout = parameters.io_timeout;
-        parameters.flags = FlagWaitLock;
+        parameters.flags = vxi11::FlagWaitLock;
         parameters.termChar = 0;
         Device_ReadResp reply{};
-        callCore(ProcDeviceRead, reinterpret_cast<void*>(xdr_Device_ReadParms), &parameters,
+        callCore(vxi11::ProcDeviceRead, reinterpret_cast<void*>(xdr_Device_ReadParms), &parameters,
                  reinterpret_cast<void*>(xdr_Device_ReadResp), &reply, deadline, "device_read");
         const long error = reply.error;
         const long reason = reply.reason;
@@ -311,7 +297,7 @@ std::string Vxi11Transport::read(Deadline deadline) {
             // A reply cut short must not be taken for the next one: the session drops the link.
             failDevice(error, "device_read");
         }
-        if (reason & ReasonEnd) {
+        if (reason & vxi11::ReasonEnd) {
             break;
         }
         if (message.size() > MaxMessageBytes) {
@@ -340,11 +326,11 @@ void Vxi11Transport::deviceClear(Deadline deadline) {
     }
     Device_GenericParms parameters{};
     parameters.lid = link_;
-    parameters.flags = FlagWaitLock;
+    parameters.flags = vxi11::FlagWaitLock;
     parameters.io_timeout = deviceTimeoutMs(deadline);
     parameters.lock_timeout = parameters.io_timeout;
     Device_Error reply{};
-    callCore(ProcDeviceClear, reinterpret_cast<void*>(xdr_Device_GenericParms), &parameters,
+    callCore(vxi11::ProcDeviceClear, reinterpret_cast<void*>(xdr_Device_GenericParms), &parameters,
              reinterpret_cast<void*>(xdr_Device_Error), &reply, deadline, "device_clear");
     if (reply.error != 0) {
         failDevice(reply.error, "device_clear");

@@ -20,3 +20,32 @@
 #undef create_intr_chan
 #undef destroy_intr_chan
 #undef device_abort
+
+namespace lumetra::vxi11 {
+
+// Procedures of the core channel, as numbered by the protocol.
+inline constexpr u_long ProcCreateLink = 10;
+inline constexpr u_long ProcDeviceWrite = 11;
+inline constexpr u_long ProcDeviceRead = 12;
+inline constexpr u_long ProcDeviceReadStb = 13;
+inline constexpr u_long ProcDeviceClear = 15;
+inline constexpr u_long ProcDeviceDocmd = 22;
+inline constexpr u_long ProcDestroyLink = 23;
+inline constexpr u_long ProcDestroyIntrChan = 26;
+
+// Device_Flags bits.
+inline constexpr long FlagWaitLock = 1;
+inline constexpr long FlagEnd = 8;
+
+// Reasons a device_read ended.
+inline constexpr long ReasonRequestCount = 1;
+inline constexpr long ReasonEnd = 4;
+
+// Device_ErrorCode values.
+inline constexpr long ErrorNotAccessible = 3;
+inline constexpr long ErrorInvalidLink = 4;
+inline constexpr long ErrorNotSupported = 8;
+inline constexpr long ErrorDeviceLocked = 11;
+inline constexpr long ErrorIoTimeout = 15;
+
+} // namespace lumetra::vxi11
