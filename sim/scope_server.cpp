@@ -51,10 +51,11 @@ constexpr std::size_t MaxPendingInput = 4 * 1024 * 1024;
 constexpr auto ChunkGap = std::chrono::milliseconds(1);
 constexpr auto RebindRetry = std::chrono::milliseconds(100);
 
-// A TCP socket bound to 127.0.0.1:port but not listening, so that connects to it are refused
-// while the port stays ours. -1 when it cannot be bound.
-int bindLoopback(std::uint16_t port, std::uint16_t* boundPort = nullptr) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+// A socket of `type` bound to `address`:port, and with `boundPort` the port it got; -1 with
+// errno set when it cannot be bound.
+int bindSocket(int type, in_addr_t address, std::uint16_t port,
+               std::uint16_t* boundPort = nullptr) {
+    const int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return -1;
     }
@@ -63,7 +64,7 @@ int bindLoopback(std::uint16_t port, std::uint16_t* boundPort = nullptr) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_addr.s_addr = htonl(address);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         const int error = errno;
         ::close(fd);
@@ -78,20 +79,16 @@ int bindLoopback(std::uint16_t port, std::uint16_t* boundPort = nullptr) {
     return fd;
 }
 
-// A socket of `type` bound to port on every address (the portmapper); -1 when it cannot be.
+// A TCP socket bound to 127.0.0.1:port but not listening, so that connects to it are refused
+// while the port stays ours.
+int bindLoopback(std::uint16_t port, std::uint16_t* boundPort = nullptr) {
+    return bindSocket(SOCK_STREAM, INADDR_LOOPBACK, port, boundPort);
+}
+
+// A socket of `type` bound to port on every address (the portmapper), listening if it is TCP.
 int bindAnyAddress(int type, std::uint16_t port) {
-    const int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return -1;
-    }
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
-        (type == SOCK_STREAM && ::listen(fd, SOMAXCONN) != 0)) {
+    const int fd = bindSocket(type, INADDR_ANY, port);
+    if (fd >= 0 && type == SOCK_STREAM && ::listen(fd, SOMAXCONN) != 0) {
         const int error = errno;
         ::close(fd);
         errno = error;
