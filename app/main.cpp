@@ -5,8 +5,11 @@
 #include "resources/program_icon.h"
 
 #include <QApplication>
+#include <csignal>
 
 int main(int argc, char** argv) {
+    // A link reset by the instrument must end in an error of that operation, not the program.
+    std::signal(SIGPIPE, SIG_IGN);
     QApplication application(argc, argv);
     app::configureApplication(application);
     application.setWindowIcon(resources::programIcon());

@@ -202,6 +202,8 @@ Options parseOptions(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A client that resets its connection must not end the instrument.
+    std::signal(SIGPIPE, SIG_IGN);
     // Signals are taken by sigwait on this thread. Blocking them before any other thread exists
     // keeps them off every thread, the serving one included.
     sigset_t handled;
