@@ -1,0 +1,225 @@
+// What a link does when its peer misbehaves: unasked lines, replies that trickle in, resets at
+// any moment, and lengths announced to exhaust memory.
+#include "platform/lumetra/session.h"
+#include "platform/lumetra/vxi11/vxi11_protocol.h"
+#include "platform/lumetra/xdr_words.h"
+#include "tests/link/link_test_helpers.h"
+#include "tests/link/loopback_peers.h"
+#include "tests/support/running_sim.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QtTest>
+
+using namespace std::chrono_literals;
+using lumetra::ResourceName;
+using lumetra::Session;
+namespace status = lumetra::status;
+namespace xdr = lumetra::xdr;
+using testing::failureOf;
+
+namespace {
+
+ResourceName socketResource(std::uint16_t port) {
+    return ResourceName::parse("TCPIP0::127.0.0.1::" + std::to_string(port) + "::SOCKET");
+}
+
+std::unique_ptr<Session> sessionThrough(const QString& link, std::uint16_t port,
+                                        std::chrono::milliseconds timeout) {
+    if (link == "socket") {
+        return std::make_unique<Session>(socketResource(port), timeout);
+    }
+    return std::make_unique<Session>(
+        ResourceName::parse("TCPIP0::127.0.0.1::inst0::INSTR"), timeout, lumetra::makeTransport,
+        lumetra::ResourceAttributes{{"vxi11-port", std::to_string(port)}});
+}
+
+long long vmPeakKb() {
+    QFile file("/proc/self/status");
+    file.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.startsWith("VmPeak:")) {
+            return line.mid(7).trimmed().split(' ').front().toLongLong();
+        }
+    }
+    return -1;
+}
+
+// One ONC RPC record off a stream: its payload, empty at the end of the stream.
+std::string readRecord(int fd) {
+    std::string mark(4, '\0');
+    if (::recv(fd, mark.data(), 4, MSG_WAITALL) != 4) {
+        return {};
+    }
+    std::size_t offset = 0;
+    std::uint32_t word = 0;
+    xdr::getWord(mark, offset, word);
+    std::string payload(word & 0x7fffffffu, '\0');
+    ::recv(fd, payload.data(), payload.size(), MSG_WAITALL);
+    return payload;
+}
+
+// An accepted, successful reply to `call` carrying `results`, framed with `announced` as its
+// record length (the true length when 0).
+std::string replyTo(const std::string& call, std::initializer_list<std::uint32_t> results,
+                    std::uint32_t announced = 0) {
+    std::size_t offset = 0;
+    std::uint32_t xid = 0;
+    xdr::getWord(call, offset, xid);
+    std::string body;
+    for (std::uint32_t word : {xid, 1u, 0u, 0u, 0u, 0u}) {
+        xdr::putWord(body, word);
+    }
+    for (std::uint32_t word : results) {
+        xdr::putWord(body, word);
+    }
+    std::string record;
+    xdr::putWord(record, 0x80000000u | (announced ? announced : std::uint32_t(body.size())));
+    return record + body;
+}
+
+} // namespace
+
+class TestLinkFaults : public QObject {
+    Q_OBJECT
+private slots:
+    void unaskedLinesAreDroppedBeforeTheNextQuery() {
+        testing::ScriptedPeer peer([](int fd) {
+            testing::readLine(fd);
+            testing::sendAll(fd, "1\nUNASKED\n"); // in the same read as the answer
+            testing::readLine(fd);
+            testing::sendAll(fd, "2\n");
+            std::this_thread::sleep_for(10ms);
+            testing::sendAll(fd, "LATE\n"); // after the answer was read
+            testing::readLine(fd);
+            testing::sendAll(fd, "3\n");
+            testing::readLine(fd);
+        });
+        Session session(socketResource(peer.port()), 1000ms);
+        QStringList trace;
+        session.setTrace([&](const std::string& line) { trace << QString::fromStdString(line); });
+        QCOMPARE(session.query("A?"), std::string("1"));
+        QCOMPARE(session.query("B?"), std::string("2"));
+        QTest::qWait(50);
+        QCOMPARE(session.query("C?"), std::string("3"));
+        QCOMPARE(trace.size(), 2);
+        QVERIFY2(trace[0].startsWith("dropped 8 unread bytes before the query"),
+                 qPrintable(trace[0]));
+        QVERIFY2(trace[1].startsWith("dropped 5 unread bytes before the query"),
+                 qPrintable(trace[1]));
+    }
+
+    void aLongReplyOnASlowLinkFinishesAndASilentOneFailsFast() {
+        const std::string listing(1200, 'x');
+        testing::ScriptedPeer peer([&](int fd) {
+            testing::readLine(fd);
+            for (std::size_t at = 0; at < listing.size(); at += 40) {
+                testing::sendAll(fd, listing.substr(at, 40));
+                std::this_thread::sleep_for(25ms); // 750 ms in all, far past the timeout
+            }
+            testing::sendAll(fd, "\n");
+            testing::readLine(fd);
+            testing::sendAll(fd, "partial"); // then silence
+            testing::readLine(fd);
+        });
+        Session session(socketResource(peer.port()), 200ms);
+        QCOMPARE(session.query("FILES:DIR?"), listing);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(failureOf([&] { session.query("FILES:DIR?"); }), status::ErrorTimeout);
+        QVERIFY2(clock.elapsed() >= 190 && clock.elapsed() < 600,
+                 qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void resetsNeverEndTheProgram_data() {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("when");
+        for (const char* link : {"socket", "vxi11"}) {
+            for (const char* when : {"idle", "call", "close"}) {
+                QTest::addRow("%s, %s", link, when) << link << when;
+            }
+        }
+    }
+    void resetsNeverEndTheProgram() {
+        QFETCH(QString, link);
+        QFETCH(QString, when);
+        sim::SimConfig config;
+        config.vxi11Port = 0;
+        testing::RunningSim sim(config);
+        testing::ResettingProxy proxy(link == "socket" ? sim.port() : sim.vxi11Port());
+        auto session = sessionThrough(link, proxy.port(), 1000ms);
+        QCOMPARE(session->query("*OPC?"), std::string("1"));
+        if (when == "call") {
+            proxy.resetOnNextMessage();
+            QCOMPARE(failureOf([&] { session->query("*OPC?"); }), status::ErrorConnectionLost);
+        } else {
+            proxy.resetNow();
+            QTest::qWait(20);
+            if (when == "close") {
+                QElapsedTimer clock;
+                clock.start();
+                session->close();
+                QVERIFY(clock.elapsed() < 100);
+            }
+        }
+        // A link that answered ago and was reset since is noticed before the next operation.
+        QCOMPARE(session->query("*OPC?"), std::string("1"));
+        session->write("*CLS");
+        QCOMPARE(session->query("*OPC?"), std::string("1"));
+    }
+
+    void simulatorRefusesAHugeDeviceNameWithoutReservingIt() {
+        sim::SimConfig config;
+        config.vxi11Port = 0;
+        testing::RunningSim sim(config);
+        const long long before = vmPeakKb();
+        const int fd = testing::connectToLoopback(sim.vxi11Port());
+        std::string call;
+        for (std::uint32_t word :
+             {7u, 0u, 2u, std::uint32_t(DEVICE_CORE), std::uint32_t(DEVICE_CORE_VERSION),
+              std::uint32_t(lumetra::vxi11::ProcCreateLink), 0u, 0u, 0u, 0u, 1u, 0u, 1000u,
+              0xfffffff0u}) {
+            xdr::putWord(call, word);
+        }
+        std::string record;
+        xdr::putWord(record, 0x80000000u | std::uint32_t(call.size()));
+        QVERIFY(testing::sendAll(fd, record + call));
+        readRecord(fd); // a refusal, or the end of the connection
+        ::close(fd);
+        QVERIFY2(vmPeakKb() - before < 64 * 1024, qPrintable(QString::number(vmPeakKb() - before)));
+        auto session = sessionThrough("vxi11", sim.vxi11Port(), 1000ms);
+        QCOMPARE(session->query("*OPC?"), std::string("1"));
+    }
+
+    // Peak memory only grows: the checks above run before this one can raise it.
+
+    void hugeAnnouncedLengthsFailCleanly_data() {
+        QTest::addColumn<bool>("inRecordMark");
+        QTest::newRow("record mark") << true;
+        QTest::newRow("data length") << false;
+    }
+    void hugeAnnouncedLengthsFailCleanly() {
+        QFETCH(bool, inRecordMark);
+        testing::ScriptedPeer peer([&](int fd) {
+            const std::string createLink = readRecord(fd);
+            if (inRecordMark) {
+                testing::sendAll(fd, replyTo(createLink, {0, 1, 0, 1024}, 0x7ffffff0u));
+                return;
+            }
+            testing::sendAll(fd, replyTo(createLink, {0, 1, 0, 1024}));
+            const std::string write = readRecord(fd);
+            testing::sendAll(fd, replyTo(write, {0, 6}));
+            const std::string read = readRecord(fd);
+            testing::sendAll(fd, replyTo(read, {0, 4, 0xfffffff0u})); // error, reason, length
+            readRecord(fd);
+        });
+        const long long before = vmPeakKb();
+        auto session = sessionThrough("vxi11", peer.port(), 1000ms);
+        const auto code = failureOf([&] { session->query("*IDN?"); });
+        QCOMPARE(code, inRecordMark ? status::ErrorIo : status::ErrorConnectionLost);
+        QVERIFY2(vmPeakKb() - before < 64 * 1024, qPrintable(QString::number(vmPeakKb() - before)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLinkFaults)
+#include "test_link_faults.moc"
