@@ -68,45 +68,49 @@ void RpcStream::call(std::uint32_t procedure, xdrproc_t encode, const void* argu
     }
     send(record, deadline, what, where);
 
-    for (;;) {
-        const std::string reply = receiveRecord(deadline, what, where);
-        std::size_t offset = 0;
-        std::uint32_t replyXid = 0;
-        std::uint32_t type = 0;
-        std::uint32_t replyStatus = 0;
-        std::uint32_t acceptStatus = 0;
-        if (!xdr::getWord(reply, offset, replyXid) || !xdr::getWord(reply, offset, type) ||
-            type != MessageReply) {
-            lost("the reply to " + what + " from " + where + " is no RPC reply", 0);
-        }
-        if (replyXid != xid) {
-            continue; // the late answer to an earlier call
-        }
-        if (!xdr::getWord(reply, offset, replyStatus) || replyStatus != ReplyAccepted) {
-            throw Error(status::ErrorIo, what + " to " + where + " was refused by the RPC server");
-        }
-        if (!xdr::skipOpaqueAuth(reply, offset) || !xdr::getWord(reply, offset, acceptStatus)) {
-            lost("the reply to " + what + " from " + where + " is cut short", 0);
-        }
-        if (acceptStatus == ProgramUnavailable || acceptStatus == ProgramMismatch ||
-            acceptStatus == ProcedureUnavailable) {
-            throw Error(status::ErrorResourceNotFound,
-                        what + " to " + where + " failed: the server does not offer it");
-        }
-        if (acceptStatus != Success) {
-            throw Error(status::ErrorIo, what + " to " + where + " failed: arguments refused");
-        }
-        XDR decoder;
-        ::xdrmem_create(&decoder, const_cast<char*>(reply.data() + offset),
-                        static_cast<u_int>(reply.size() - offset), XDR_DECODE);
-        const bool decoded = decode(&decoder, results);
-        xdr_destroy(&decoder);
-        if (!decoded) {
-            release(decode, results);
-            lost("the reply to " + what + " from " + where + " cannot be decoded", 0);
-        }
-        return;
+    while (!takeReply(receiveRecord(deadline, what, where), xid, decode, results, what, where)) {
+        // the late answer to an earlier call
     }
+}
+
+bool takeReply(const std::string& reply, std::uint32_t xid, xdrproc_t decode, void* results,
+               const std::string& what, const std::string& where) {
+    std::size_t offset = 0;
+    std::uint32_t replyXid = 0;
+    std::uint32_t type = 0;
+    std::uint32_t replyStatus = 0;
+    std::uint32_t acceptStatus = 0;
+    if (!xdr::getWord(reply, offset, replyXid) || !xdr::getWord(reply, offset, type) ||
+        type != MessageReply) {
+        lost("the reply to " + what + " from " + where + " is no RPC reply", 0);
+    }
+    if (replyXid != xid) {
+        return false;
+    }
+    if (!xdr::getWord(reply, offset, replyStatus) || replyStatus != ReplyAccepted) {
+        throw Error(status::ErrorIo, what + " to " + where + " was refused by the RPC server");
+    }
+    if (!xdr::skipOpaqueAuth(reply, offset) || !xdr::getWord(reply, offset, acceptStatus)) {
+        lost("the reply to " + what + " from " + where + " is cut short", 0);
+    }
+    if (acceptStatus == ProgramUnavailable || acceptStatus == ProgramMismatch ||
+        acceptStatus == ProcedureUnavailable) {
+        throw Error(status::ErrorResourceNotFound,
+                    what + " to " + where + " failed: the server does not offer it");
+    }
+    if (acceptStatus != Success) {
+        throw Error(status::ErrorIo, what + " to " + where + " failed: arguments refused");
+    }
+    XDR decoder;
+    ::xdrmem_create(&decoder, const_cast<char*>(reply.data() + offset),
+                    static_cast<u_int>(reply.size() - offset), XDR_DECODE);
+    const bool decoded = decode(&decoder, results);
+    xdr_destroy(&decoder);
+    if (!decoded) {
+        RpcStream::release(decode, results);
+        lost("the reply to " + what + " from " + where + " cannot be decoded", 0);
+    }
+    return true;
 }
 
 void RpcStream::send(const std::string& record, IoDeadline& deadline, const std::string& what,

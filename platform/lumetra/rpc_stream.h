@@ -43,4 +43,10 @@ private:
     net::ReceiveBound receiveBound_;
 };
 
+// Decodes one reply record to the call with id `xid` into `results`. Returns false for a reply
+// to another call; throws lumetra::Error for a refusal or a reply that cannot be decoded (then
+// nothing is left to release).
+bool takeReply(const std::string& reply, std::uint32_t xid, xdrproc_t decode, void* results,
+               const std::string& what, const std::string& where);
+
 } // namespace lumetra
