@@ -37,14 +37,16 @@ void BareClient::write(const std::string& line) {
 
 std::string BareClient::query(const std::string& line) {
     write(line);
+    std::size_t searched = 0; // a long reply is looked through once
     for (;;) {
-        auto end = pending_.find('\n');
+        auto end = pending_.find('\n', searched);
         if (end != std::string::npos) {
             std::string reply = pending_.substr(0, end);
             pending_.erase(0, end + 1);
             return reply;
         }
-        char buffer[4096];
+        searched = pending_.size();
+        char buffer[65536];
         ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
         if (n <= 0) {
             throw std::runtime_error("bare client: connection lost");
