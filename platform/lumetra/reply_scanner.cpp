@@ -1,8 +1,45 @@
 #include "platform/lumetra/reply_scanner.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
 
 namespace lumetra {
+
+namespace {
+
+// The bytes that can change the state of plain text; a run of any others is skipped at once.
+constexpr std::array<bool, 256> textSpecials = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : {'\n', '"', '\'', '#', ',', ';', ' ', '\t'}) {
+        table[c] = true;
+    }
+    return table;
+}();
+
+// The first `c` in [p, end), or end: eight bytes a step while none of them can be it (a word
+// XORed with `c` has a zero byte exactly where it holds `c`).
+const char* findByte(const char* p, const char* const end, char c) {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t highs = 0x8080808080808080u;
+    const std::uint64_t pattern = ones * static_cast<unsigned char>(c);
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        word ^= pattern;
+        if (((word - ones) & ~word & highs) != 0) {
+            break;
+        }
+        p += 8;
+    }
+    while (p != end && *p != c) {
+        ++p;
+    }
+    return p;
+}
+
+} // namespace
 
 std::size_t ReplyScanner::scan(std::string_view bytes) {
     std::size_t i = scanned_;
@@ -11,6 +48,13 @@ std::size_t ReplyScanner::scan(std::string_view bytes) {
         const char c = bytes[i];
         switch (state_) {
         case State::Text:
+            if (!textSpecials[static_cast<unsigned char>(c)]) {
+                elementStart_ = false;
+                do {
+                    ++i;
+                } while (i < n && !textSpecials[static_cast<unsigned char>(bytes[i])]);
+                break;
+            }
             if (c == '\n') {
                 elementStart_ = inUnitHeader_ = true;
                 scanned_ = i + 1;
@@ -40,12 +84,34 @@ std::size_t ReplyScanner::scan(std::string_view bytes) {
             }
             ++i;
             break;
-        case State::Quoted:
-            if (c == quote_) {
+        case State::Quoted: {
+            // Strings are short as a rule (file names in a listing), so a plain loop beats a
+            // library call, and a listing's `","` between strings is taken without leaving it.
+            const char* p = bytes.data() + i;
+            const char* const end = bytes.data() + n;
+            char quote = quote_;
+            for (;;) {
+                p = findByte(p, end, quote);
+                if (end - p < 3) {
+                    break;
+                }
+                if (p[1] == quote) {
+                    p += 2; // a doubled quote: still inside
+                } else if (p[1] == ',' && (p[2] == '"' || p[2] == '\'')) {
+                    quote = p[2]; // the next element is a string too
+                    p += 3;
+                } else {
+                    break;
+                }
+            }
+            quote_ = quote;
+            i = static_cast<std::size_t>(p - bytes.data());
+            if (p != end) {
+                ++i;
                 state_ = State::QuoteClosing;
             }
-            ++i;
             break;
+        }
         case State::QuoteClosing:
             // A doubled quote is a quote inside the string; anything else is looked at as text.
             if (c == quote_) {
@@ -93,13 +159,17 @@ std::size_t ReplyScanner::scan(std::string_view bytes) {
             }
             break;
         }
-        case State::Indefinite:
-            if (c == '\n') {
-                state_ = State::Text;
-                continue;
+        case State::Indefinite: {
+            // Its bytes are data: only the line feed ends it, and the reply with it.
+            const void* end = std::memchr(bytes.data() + i, '\n', n - i);
+            if (!end) {
+                i = n;
+                break;
             }
-            ++i;
+            i = static_cast<std::size_t>(static_cast<const char*>(end) - bytes.data());
+            state_ = State::Text;
             break;
+        }
         }
     }
     scanned_ = i;
@@ -115,6 +185,7 @@ bool ReplyScanner::take(std::string& pending, std::string& reply) {
     if (end > afterLastBlock_ && pending[end - 1] == '\r') {
         --end;
     }
+    // A copy, not a swap: the pending buffer keeps its room for the next long reply.
     reply.assign(pending, 0, end);
     pending.erase(0, length);
     reset();

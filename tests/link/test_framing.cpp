@@ -71,6 +71,8 @@ private slots:
         QTest::newRow("quote inside a word") << QByteArray("5\"\n") << 3 << 0;
         QTest::newRow("quoted listing with a line feed in a name")
             << QByteArray("\"a\nb.isf\",\"c.isf\"\n") << 18 << 0;
+        QTest::newRow("listing with doubled quotes, apostrophes and a stray letter")
+            << QByteArray("\"a\",\"b\"\"\nc\",'d\n',\"\",\"e\"x,\"f\"\n") << 29 << 0;
         QTest::newRow("doubled quote stays in the string")
             << QByteArray("\"a\"\"\nb\"\n") << 8 << 0;
         QTest::newRow("quote after a blank following a comma")
@@ -125,6 +127,8 @@ private slots:
             << QByteArray("ACME,NQX8000,SN #12\n0\n\"a.isf\",\"b\nc.isf\"\n1\n");
         QTest::newRow("blocks among text") << QByteArray(":CURVE #213\n\n\n\n\n\n\n\n\n\n\n\n\n\n"
                                                          "#9\nX\n#0ab\"c\n#2a\n;#10\n");
+        QTest::newRow("listing of strings")
+            << QByteArray("\"a\",\"b\"\"\nc\",'d\n',\"\",\"e\"x,\"f\"\n\"g\",\n");
         QTest::newRow("quotes and apostrophes")
             << QByteArray("O'NEIL\n'x\ny'\n\"a\"\"b\nc\"\r\n5\"\n");
     }
