@@ -7,6 +7,7 @@
 #include "tests/link/loopback_peers.h"
 #include "tests/support/running_sim.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
@@ -107,6 +108,20 @@ private slots:
                  qPrintable(trace[0]));
         QVERIFY2(trace[1].startsWith("dropped 5 unread bytes before the query"),
                  qPrintable(trace[1]));
+    }
+
+    void aFileNameWithALineFeedKeepsTheRepliesInStep() {
+        testing::RunningSim sim;
+        QVERIFY(QDir(sim.root()).mkpath("D"));
+        QFile file(sim.root() + "/D/two\nlines.isf");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        Session session(socketResource(sim.port()), 1000ms);
+        session.write("HEAD 0");
+        const std::string listing = session.query("FILES:DIR?");
+        QVERIFY2(listing.find("\"two\nlines.isf\"") != std::string::npos, listing.c_str());
+        QCOMPARE(session.query("BUSY?"), std::string("0"));
+        QCOMPARE(session.query("*OPC?"), std::string("1"));
     }
 
     void aLongReplyOnASlowLinkFinishesAndASilentOneFailsFast() {
