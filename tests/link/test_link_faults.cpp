@@ -80,6 +80,15 @@ std::string replyTo(const std::string& call, std::initializer_list<std::uint32_t
     return record + body;
 }
 
+// `reply` with opaque `data` appended to its results, its record mark set anew.
+std::string withData(std::string reply, const std::string& data) {
+    xdr::putWord(reply, std::uint32_t(data.size()));
+    reply += data + std::string((4 - data.size() % 4) % 4, '\0');
+    std::string mark;
+    xdr::putWord(mark, 0x80000000u | std::uint32_t(reply.size() - 4));
+    return reply.replace(0, 4, mark);
+}
+
 } // namespace
 
 class TestLinkFaults : public QObject {
@@ -124,24 +133,48 @@ private slots:
         QCOMPARE(session.query("*OPC?"), std::string("1"));
     }
 
+    void aLongReplyOnASlowLinkFinishesAndASilentOneFailsFast_data() {
+        QTest::addColumn<QString>("link");
+        QTest::newRow("socket") << "socket";
+        QTest::newRow("vxi11") << "vxi11";
+    }
     void aLongReplyOnASlowLinkFinishesAndASilentOneFailsFast() {
+        QFETCH(QString, link);
         const std::string listing(1200, 'x');
-        testing::ScriptedPeer peer([&](int fd) {
-            testing::readLine(fd);
-            for (std::size_t at = 0; at < listing.size(); at += 40) {
-                testing::sendAll(fd, listing.substr(at, 40));
+        // The peer answers the first query slowly, the second not at all after a start.
+        auto trickle = [](int fd, const std::string& bytes) {
+            for (std::size_t at = 0; at < bytes.size(); at += 40) {
+                testing::sendAll(fd, bytes.substr(at, 40));
                 std::this_thread::sleep_for(25ms); // 750 ms in all, far past the timeout
             }
-            testing::sendAll(fd, "\n");
-            testing::readLine(fd);
-            testing::sendAll(fd, "partial"); // then silence
-            testing::readLine(fd);
+        };
+        testing::ScriptedPeer peer([&](int fd) {
+            if (link == "socket") {
+                testing::readLine(fd);
+                trickle(fd, listing + "\n");
+                testing::readLine(fd);
+                testing::sendAll(fd, "partial");
+                testing::readLine(fd);
+                return;
+            }
+            testing::sendAll(fd, replyTo(readRecord(fd), {0, 1, 0, 1024})); // create_link
+            for (int query = 0; query < 2; ++query) {
+                testing::sendAll(fd, replyTo(readRecord(fd), {0, 11})); // device_write
+                const std::string reply =
+                    withData(replyTo(readRecord(fd), {0, 4}), listing + "\n"); // device_read
+                if (query == 0) {
+                    trickle(fd, reply);
+                } else {
+                    testing::sendAll(fd, reply.substr(0, 40));
+                }
+            }
+            readRecord(fd);
         });
-        Session session(socketResource(peer.port()), 200ms);
-        QCOMPARE(session.query("FILES:DIR?"), listing);
+        auto session = sessionThrough(link, peer.port(), 200ms);
+        QCOMPARE(session->query("FILES:DIR?"), listing);
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(failureOf([&] { session.query("FILES:DIR?"); }), status::ErrorTimeout);
+        QCOMPARE(failureOf([&] { session->query("FILES:DIR?"); }), status::ErrorTimeout);
         QVERIFY2(clock.elapsed() >= 190 && clock.elapsed() < 600,
                  qPrintable(QString::number(clock.elapsed())));
     }
