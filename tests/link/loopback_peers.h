@@ -91,7 +91,8 @@ private:
 };
 
 // Relays loopback connections to `target`, and resets the client's side on request: at once
-// (resetNow) or when the client next sends something (resetOnNextMessage).
+// (resetNow) or when the client next sends something (resetOnNextMessage); or closes it in
+// order then (closeOnNextMessage).
 class ResettingProxy {
 public:
     explicit ResettingProxy(std::uint16_t target) : target_(target) {
@@ -106,6 +107,7 @@ public:
     std::uint16_t port() const { return port_; }
     void resetNow() { request(1); }
     void resetOnNextMessage() { request(2); }
+    void closeOnNextMessage() { request(3); }
 
 private:
     void request(int what) {
@@ -142,8 +144,8 @@ private:
                 if (client < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) {
                     continue;
                 }
-                if (k == 1 && mode_ == 2) {
-                    drop(true);
+                if (k == 1 && mode_ >= 2) {
+                    drop(mode_ == 2);
                     mode_ = 0;
                     break;
                 }
