@@ -303,7 +303,8 @@ void Instrument::executeCommon(const scpi::ProgramUnit& unit, Call& call) {
     const bool takesValue = name == "*ESE" || name == "*SRE";
     if (argc > 0 && (query || !takesValue)) {
         const bool known = name == "*IDN" || name == "*RST" || name == "*CLS" || takesValue ||
-                           name == "*ESR" || name == "*OPC" || name == "*STB" || name == "*WAI";
+                           name == "*ESR" || name == "*OPC" || name == "*STB" || name == "*WAI" ||
+                           name == "*TRG";
         queueEvent(known ? EventCode::ParameterNotAllowed : EventCode::UndefinedHeader);
         return;
     }
@@ -344,6 +345,8 @@ void Instrument::executeCommon(const scpi::ProgramUnit& unit, Call& call) {
         }
         call.reply = std::to_string(stb);
     } else if (name == "*WAI" && !query) {
+    } else if (name == "*TRG" && !query) {
+        onForceTrigger(call);
     } else {
         queueEvent(EventCode::UndefinedHeader);
     }

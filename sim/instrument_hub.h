@@ -30,11 +30,20 @@ public:
     std::size_t size() const { return slots_.size(); }
     Instrument& instrument(std::size_t slot) { return *slots_.at(slot).instrument; }
     const FaultSwitches& faults() const { return faults_; }
+    // Whether messages are dropped, as taken in at the start of this pass of the serving loop.
+    bool muted() const { return muted_; }
 
-    // Runs one message (without its terminator) on an instrument. Nothing happens while muted;
-    // otherwise the message is logged and its reply, if any, comes back as it is to be sent.
-    std::optional<Outgoing> runMessage(std::size_t slot, std::string_view message,
-                                       SimClock::time_point now);
+    // Runs one message (without its terminator) that came over `link` on an instrument. While
+    // muted it is logged as dropped and nothing else happens; otherwise it is logged with its
+    // reply, and the reply, if any, comes back as it is to be sent.
+    std::optional<Outgoing> runMessage(std::size_t slot, std::string_view link,
+                                       std::string_view message, SimClock::time_point now);
+    void logEvent(std::size_t slot, std::string_view link, std::string_view text);
+
+    // The status byte as *STB? gives it, with the message-available bit set when a reply is
+    // waiting to be read (and the summary bit following it, as the service request enable
+    // register says).
+    int statusByte(std::size_t slot, SimClock::time_point now, bool messageAvailable);
 
     // Takes in a change of the fault switches.
     void applyFaults();
@@ -48,6 +57,7 @@ private:
     };
     FaultSwitches& faults_;
     std::vector<Slot> slots_;
+    bool muted_ = false;
     unsigned seenMalformedEpoch_ = 0;
     long repliesSinceMalformedSet_ = 0;
     bool malformedSent_ = false;

@@ -54,12 +54,15 @@ void LineConnection::receive(InstrumentHub& hub, SimClock::time_point now) {
         if (!message.empty() && message.back() == '\r') {
             message.remove_suffix(1);
         }
-        if (!hub.faults().muted) {
+        // A message dropped while muted does not count towards the close-after switch.
+        if (auto out = hub.runMessage(slot, link, message, now)) {
+            output.push_back(std::move(*out));
+        }
+        if (!hub.muted()) {
             ++messages;
-            if (auto out = hub.runMessage(slot, message, now)) {
-                output.push_back(std::move(*out));
+            if (!tty) {
+                applyCloseAfter(hub.faults().closeAfter);
             }
-            applyCloseAfter(hub.faults().closeAfter);
         }
         start = end + 1;
     }

@@ -15,6 +15,7 @@ struct LineConnection {
     int fd = -1;
     bool tty = false; // the simulator's end of its pseudo-terminal: never closed while serving
     std::size_t slot = 0;
+    std::string link; // its name in the traffic log
     std::string input;
     std::deque<Outgoing> output;
     int messages = 0;

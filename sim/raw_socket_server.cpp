@@ -62,6 +62,8 @@ void RawSocketServer::handle(const PollSet& poll, SimClock::time_point now) {
                 LineConnection connection;
                 connection.fd = fd;
                 connection.slot = s;
+                connection.link = "raw:" + std::to_string(++accepted_);
+                hub_.logEvent(s, connection.link, "connected");
                 connections_.push_back(std::move(connection));
             });
         }
@@ -74,6 +76,8 @@ void RawSocketServer::handle(const PollSet& poll, SimClock::time_point now) {
     }
     for (auto it = connections_.begin(); it != connections_.end();) {
         if (it->dead || (it->closing && it->output.empty())) {
+            hub_.logEvent(it->slot, it->link,
+                          it->dead ? "disconnected" : "closed after its last message");
             ::close(it->fd);
             it = connections_.erase(it);
         } else {

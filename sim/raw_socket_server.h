@@ -33,6 +33,7 @@ private:
     std::vector<LoopbackListener> listeners_; // one per instrument
     std::vector<std::ptrdiff_t> listenerIndex_;
     std::deque<LineConnection> connections_;
+    long accepted_ = 0;
 };
 
 } // namespace sim

@@ -6,6 +6,7 @@
 #include "sim/portmapper_server.h"
 #include "sim/raw_socket_server.h"
 #include "sim/serial_server.h"
+#include "sim/vxi11_abort_server.h"
 #include "sim/vxi11_core_server.h"
 
 #include <algorithm>
@@ -25,7 +26,8 @@ namespace sim {
 // Owns the instruments and every server in front of them, and runs them all from one poll loop.
 struct ScopeServer::Impl {
     explicit Impl(SimConfig c)
-        : config(std::move(c)), hub(faults), raw(hub), vxi11(hub), serial(hub) {
+        : config(std::move(c)), hub(faults), raw(hub), vxi11(hub), abortChannel(vxi11),
+          serial(hub) {
         faults.muted = config.faults.muted;
         faults.refusing = config.faults.refusing;
         faults.triggerNever = config.triggerNever;
@@ -73,6 +75,7 @@ struct ScopeServer::Impl {
     InstrumentHub hub;
     RawSocketServer raw;
     Vxi11CoreServer vxi11;
+    Vxi11AbortServer abortChannel;
     PortmapperServer portmapper;
     SerialServer serial;
 };
@@ -116,6 +119,8 @@ void ScopeServer::Impl::bindAll() {
     raw.bind(ports);
     if (config.vxi11Port >= 0) {
         vxi11.bind(static_cast<std::uint16_t>(config.vxi11Port));
+        abortChannel.bind(faults.refusing);
+        vxi11.setAbortPort(abortChannel.port());
     }
     if (config.portmapperPort != 0) {
         portmapper.bind(config.portmapperPort, vxi11.port());
@@ -153,6 +158,7 @@ void ScopeServer::Impl::requestApply() {
 void ScopeServer::Impl::applyFaults() {
     raw.applyFaults();
     vxi11.applyFaults();
+    abortChannel.applyFaults(faults.refusing);
     hub.applyFaults();
 }
 
@@ -161,6 +167,7 @@ int ScopeServer::Impl::pollTimeout(SimClock::time_point now) const {
     raw.nextWake(next, now);
     serial.nextWake(next);
     vxi11.nextWake(next, now);
+    abortChannel.nextWake(next, now, faults.refusing);
     if (!next) {
         return -1;
     }
@@ -174,6 +181,7 @@ int ScopeServer::Impl::pollTimeout(SimClock::time_point now) const {
 void ScopeServer::Impl::shutdown() {
     raw.shutdown();
     vxi11.shutdown();
+    abortChannel.shutdown();
     portmapper.shutdown();
     serial.shutdown();
 }
@@ -199,6 +207,7 @@ void ScopeServer::Impl::serve() {
         raw.prepare(poll);
         serial.prepare(poll);
         vxi11.prepare(poll);
+        abortChannel.prepare(poll);
         portmapper.prepare(poll);
         const int ready = ::poll(poll.data(), poll.size(), pollTimeout(SimClock::now()));
         if (ready < 0 && errno != EINTR) {
@@ -217,6 +226,7 @@ void ScopeServer::Impl::serve() {
         raw.handle(poll, now);
         serial.handle(poll, now);
         vxi11.handle(poll, now);
+        abortChannel.handle(poll, now);
         portmapper.handle(poll);
     }
     shutdown();

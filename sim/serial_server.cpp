@@ -36,6 +36,7 @@ void SerialServer::open() {
     line_.fd = master;
     line_.tty = true;
     line_.slot = 0;
+    line_.link = "serial";
     path_ = name;
 }
 
