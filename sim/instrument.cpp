@@ -692,26 +692,12 @@ void Instrument::onInkSaver(Call& call) {
 
 void Instrument::onDirectory(Call& call) {
     const PathResolution here = resolveDrivePath(cwd_, cwd_);
-    std::error_code ec;
-    std::vector<std::string> names;
-    if (here.errorCode == 0) {
-        for (std::filesystem::directory_iterator it(here.path.host(setup_.root), ec), end;
-             !ec && it != end; it.increment(ec)) {
-            names.push_back(it->path().filename().string());
-        }
-    }
-    if (here.errorCode != 0 || ec) {
+    const std::vector<std::string>* names =
+        here.errorCode == 0 ? listing_.names(here.path.host(setup_.root)) : nullptr;
+    if (names == nullptr) {
         queueEvent(EventCode::FileNameNotFound);
     }
-    std::sort(names.begin(), names.end());
-    std::string text;
-    for (const std::string& name : names) {
-        if (!text.empty()) {
-            text += ',';
-        }
-        text += scpi::quoted(name);
-    }
-    call.reply = text;
+    call.reply = names != nullptr ? listingReply(*names) : std::string();
 }
 
 void Instrument::onWorkingDirectory(Call& call) {
