@@ -3,12 +3,28 @@
 #include "app/frm_main.h"
 
 #include <QtTest>
+#include <algorithm>
+#include <ctime>
 #include <fstream>
 
 namespace bench {
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double threadProcessorSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+Spread spreadOf(std::vector<double> values) {
+    if (values.empty()) {
+        return {};
+    }
+    std::sort(values.begin(), values.end());
+    return {values.front(), values[(values.size() - 1) / 2], values.back()};
 }
 
 LoopbackInstrument::LoopbackInstrument(sim::SimConfig config) {
