@@ -6,6 +6,7 @@ Usage: pyvisa_against_scopesim.py SCOPESIM
 Exits 77 (skipped) only when pyvisa-py is not installed.
 """
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -44,10 +45,27 @@ def visa_error(call):
     return None
 
 
-def start_scopesim(program, root):
+NAMESPACE_MARK = "SCOPESIM_PYVISA_IN_NAMESPACE"
+
+
+def run_in_own_network_namespace():
+    """Runs this script again in a network namespace of its own, where scopesim may serve the
+    portmapper on port 111 that pyvisa-py asks; None when no such namespace can be made."""
+    if os.environ.get(NAMESPACE_MARK) or not shutil.which("unshare"):
+        return None
+    ip = shutil.which("ip") or shutil.which("ip", path="/usr/sbin:/sbin")
+    if ip is None or subprocess.run(["unshare", "-rn", "true"],
+                                    stderr=subprocess.DEVNULL).returncode != 0:
+        return None
+    environment = dict(os.environ, **{NAMESPACE_MARK: ip})
+    return subprocess.run(["unshare", "-rn", sys.executable] + sys.argv,
+                          env=environment).returncode
+
+
+def start_scopesim(program, root, portmapper):
     process = subprocess.Popen(
         [program, "--port", "0", "--vxi11-port", "0", "--root", root,
-         "--trigger-period-ms", "60000"],
+         "--trigger-period-ms", "60000"] + (["--portmapper"] if portmapper else []),
         stdout=subprocess.PIPE, text=True)
     raw_port = vxi11_port = None
     deadline = time.monotonic() + 20
@@ -92,10 +110,22 @@ def vxi11_session(rm):
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
+    in_namespace = bool(os.environ.get(NAMESPACE_MARK))
+    if not in_namespace:
+        code = run_in_own_network_namespace()
+        if code is not None:
+            return code
+        print("no network namespace of our own (unshare -rn): pyvisa-py's portmapper lookup "
+              "is answered in-process")
+    else:
+        # A fresh namespace has loopback down; pyvisa-py then finds scopesim's portmapper.
+        subprocess.run([os.environ[NAMESPACE_MARK], "link", "set", "lo", "up"], check=True)
+        print("in a network namespace of our own: pyvisa-py asks scopesim's portmapper")
     with tempfile.TemporaryDirectory() as root:
-        process, raw_port, vxi11_port = start_scopesim(sys.argv[1], root)
+        process, raw_port, vxi11_port = start_scopesim(sys.argv[1], root, in_namespace)
         try:
-            point_portmapper_at(vxi11_port)
+            if not in_namespace:
+                point_portmapper_at(vxi11_port)
             rm = pyvisa.ResourceManager("@py")
             first = vxi11_session(rm)
             second = vxi11_session(rm)

@@ -122,6 +122,8 @@ private slots:
         QCOMPARE(second.clear(b), vxi11::ErrorDeviceLocked);
         QCOMPARE(second.unlock(b), vxi11::ErrorNoLockHeld);
         QCOMPARE(second.createLink("inst0", true, 0).error, vxi11::ErrorDeviceLocked);
+        // Only the connection that made a link may destroy it.
+        QCOMPARE(second.destroyLink(a), vxi11::ErrorInvalidLink);
         // With it, they wait for the lock as long as they said, then fail.
         QCOMPARE(second.write(b, "*CLS", vxi11::FlagWaitLock | vxi11::FlagEnd, 100),
                  vxi11::ErrorDeviceLocked);
@@ -160,10 +162,9 @@ private slots:
         QCOMPARE(waiting.wait_for(10s), std::future_status::ready);
         QCOMPARE(waiting.get(), 0L);
         QCOMPARE(second.query(b, "HEAD 0;BUSY?"), std::optional<std::string>("0"));
-        if (first) {
-            QCOMPARE(first->lock(a),
-                     release == "unlock" ? vxi11::ErrorDeviceLocked : vxi11::ErrorInvalidLink);
-        }
+        // A link that was destroyed or lost is gone for every connection.
+        QCOMPARE(second.lock(a),
+                 release == "unlock" ? vxi11::ErrorDeviceLocked : vxi11::ErrorInvalidLink);
     }
 
     void abortEndsAReadInProgress() {
@@ -241,6 +242,13 @@ private slots:
         QCOMPARE(client.readStb(link), -1);
         QVERIFY(client.last() != RPC_SUCCESS);
 
+        // Lowered to what a connection already sent, the switch closes it at once.
+        server_->setCloseAfterMessages(0);
+        Vxi11Client twice(port());
+        const long used = twice.createLink().lid;
+        QCOMPARE(twice.write(used, "*CLS\n*CLS\n"), 0L);
+        server_->setCloseAfterMessages(2);
+        QCOMPARE(twice.readStb(used), -1);
         server_->setCloseAfterMessages(0);
         Vxi11Client again(port());
         const long other = again.createLink().lid;
@@ -288,7 +296,8 @@ private slots:
         {
             Vxi11Client client(port());
             const long link = client.createLink().lid;
-            QCOMPARE(client.query(link, "HEAD 0;*OPC?"), std::optional<std::string>("1"));
+            // A carriage return before the line feed is no part of the message.
+            QCOMPARE(client.query(link, "HEAD 0;*OPC?\r\n"), std::optional<std::string>("1"));
             QCOMPARE(client.write(link, "*IDN?\n*IDN?\n"), 0L);
             QCOMPARE(client.readStb(link), 0x10);
             QCOMPARE(client.clear(link), 0L);
