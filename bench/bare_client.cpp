@@ -37,7 +37,8 @@ void BareClient::write(const std::string& line) {
 
 std::string BareClient::query(const std::string& line) {
     write(line);
-    std::size_t searched = 0; // a long reply is looked through once
+    // Only the bytes not looked at yet are searched, so a long reply costs its length once.
+    std::size_t searched = 0;
     for (;;) {
         auto end = pending_.find('\n', searched);
         if (end != std::string::npos) {

@@ -6,7 +6,6 @@
 #include "bench/bare_client.h"
 #include "bench/bench_support.h"
 #include "bench/fast_instrument.h"
-#include "bench/rounds.h"
 #include "platform/quorix/quorix.h"
 
 #include <QCoreApplication>
@@ -18,18 +17,12 @@
 
 namespace {
 
-double threadCpuSeconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
 // Cycles per second; `cpuPerCycle` receives the processor time the client spent per cycle,
 // a figure that other load on the machine does not change.
 template <typename Client>
 double cyclesPerSecond(Client& client, double seconds, std::vector<double>& cpuPerCycle) {
     int cycle = 0;
-    const double cpuStart = threadCpuSeconds();
+    const double cpuStart = bench::threadProcessorSeconds();
     const double rate = bench::callsPerSecond(
         [&] {
             ++cycle;
@@ -41,7 +34,7 @@ double cyclesPerSecond(Client& client, double seconds, std::vector<double>& cpuP
             client.query("FILES:DIR?");
         },
         seconds);
-    cpuPerCycle.push_back((threadCpuSeconds() - cpuStart) / cycle);
+    cpuPerCycle.push_back((bench::threadProcessorSeconds() - cpuStart) / cycle);
     return rate;
 }
 

@@ -6,7 +6,6 @@
 // the client side.
 #include "bench/bare_client.h"
 #include "bench/bench_support.h"
-#include "bench/rounds.h"
 #include "platform/quorix/quorix.h"
 
 #include <QCoreApplication>

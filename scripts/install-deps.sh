@@ -8,6 +8,7 @@ packages=(
     fonts-dejavu-core fonts-liberation2
     qt6-svg-dev libqt6svg6 dpkg-dev
     rpcsvc-proto libtirpc-dev
+    python3-pyvisa-py
     iproute2 util-linux
 )
 
