@@ -449,7 +449,7 @@ private slots:
         guard.setSingleShot(true);
         connect(&guard, &QTimer::timeout, this, [&] {
             guardFired = true;
-            QCoreApplication::quit();
+            QCoreApplication::exit(1); // quit() would ask the windows, which refuse
         });
         guard.start(20s);
         QTimer::singleShot(0, &s.window, [&] {
@@ -510,7 +510,7 @@ private slots:
         });
         QTimer guard;
         guard.setSingleShot(true);
-        connect(&guard, &QTimer::timeout, this, [] { QCoreApplication::quit(); });
+        connect(&guard, &QTimer::timeout, this, [] { QCoreApplication::exit(1); });
         guard.start(20s);
         QCoreApplication::exec();
         guard.stop();
