@@ -277,13 +277,20 @@ QString mergedIniText(const QString& existing, const QList<std::pair<QString, QS
 
 bool PreferenceStore::writeAll(const QList<std::pair<QString, QString>>& values, QString* error) {
     const QString text = mergedIniText(joined(linesOf(filePath_)), values);
+    const std::string path = QFile::encodeName(filePath_).toStdString();
     std::string cause;
-    if (files::replaceFile(QFile::encodeName(filePath_).toStdString(), text.toUtf8().toStdString(),
-                           cause)) {
+    if (files::replaceFile(path, text.toUtf8().toStdString(), cause)) {
         return true;
     }
     if (error) {
+        // The message names the file already; a link's target is named here.
+        if (cause.rfind(path + ": ", 0) == 0) {
+            cause.erase(0, path.size() + 2);
+        }
         *error = QString::fromLocal8Bit(cause.c_str());
+        if (!error->isEmpty()) {
+            (*error)[0] = error->at(0).toUpper();
+        }
     }
     return false;
 }
