@@ -48,6 +48,10 @@ void AcquisitionCycle::cbStart_Click() {
     host_.sendCommand(QStringLiteral("HEAD 0;VERB 0"));
     int cycleCount = 0;
     host_.sendCommand(QStringLiteral("ACQ:STOPA SEQ;STATE 0"));
+    // Record the errors of the saves, from a clean slate: what an earlier stop left in the
+    // event status register must not be taken for a failure of this run's first save.
+    host_.sendCommand(QStringLiteral("DESE %1").arg(SaveErrorEvents));
+    host_.sendCommand(QStringLiteral("*CLS"));
 
     for (;;) {
         ++cycleCount;
@@ -118,12 +122,32 @@ AcquisitionCycle::Step AcquisitionCycle::saveWait() {
     return host_.isIdle() ? Step::RunOver : Step::Done;
 }
 
+AcquisitionCycle::Step AcquisitionCycle::finishSave(int cycleCount, const QString& fileName) {
+    if (saveWait() == Step::RunOver) {
+        return Step::RunOver;
+    }
+    // A reply that is no number tells of no error.
+    const int events = host_.queryInstrument(QStringLiteral("*ESR?")).trimmed().toInt();
+    if (host_.isIdle()) {
+        return Step::RunOver;
+    }
+    if ((events & SaveErrorEvents) == 0) {
+        return Step::Done;
+    }
+    const QString message = host_.queryInstrument(QStringLiteral("ALLEV?"));
+    cbStop_Click();
+    showPhase(cycleCount, ": Save failed");
+    host_.reportSaveFailure(fileName, message);
+    return Step::RunOver;
+}
+
 AcquisitionCycle::Step AcquisitionCycle::saveIsf(int cycleCount, const QString& stamp) {
     host_.sendCommand(QStringLiteral("SAV:WAVE:FILEF INTERNAL"));
     showPhase(cycleCount, ": Save ISF");
     host_.yield();
-    host_.sendCommand(waveformSaveCommand(preferences_.WFMfspec() + stamp));
-    if (saveWait() == Step::RunOver) {
+    const QString fileName = preferences_.WFMfspec() + stamp;
+    host_.sendCommand(waveformSaveCommand(fileName));
+    if (finishSave(cycleCount, fileName) == Step::RunOver) {
         return Step::RunOver;
     }
     host_.queryInstrument(QStringLiteral("FILES:DIR?"));
@@ -135,8 +159,9 @@ AcquisitionCycle::Step AcquisitionCycle::saveCsv(int cycleCount, const QString& 
     host_.sendCommand(QStringLiteral("SAV:WAVE:GATI NON"));
     showPhase(cycleCount, ": Save CSV");
     host_.yield();
-    host_.sendCommand(waveformSaveCommand(preferences_.ASCIIfspec() + stamp));
-    return saveWait();
+    const QString fileName = preferences_.ASCIIfspec() + stamp;
+    host_.sendCommand(waveformSaveCommand(fileName));
+    return finishSave(cycleCount, fileName);
 }
 
 AcquisitionCycle::Step AcquisitionCycle::saveScreen(int cycleCount, const QString& stamp) {
@@ -145,9 +170,10 @@ AcquisitionCycle::Step AcquisitionCycle::saveScreen(int cycleCount, const QStrin
     host_.sendCommand(preferences_.FileType());
     host_.sendCommand(preferences_.Layout());
     host_.sendCommand(preferences_.InkSaver());
-    host_.sendCommand(imageSaveCommand(preferences_.ScreenFspec() + stamp + QLatin1Char('.') +
-                                       preferences_.fileTypeText()));
-    return saveWait();
+    const QString fileName =
+        preferences_.ScreenFspec() + stamp + QLatin1Char('.') + preferences_.fileTypeText();
+    host_.sendCommand(imageSaveCommand(fileName));
+    return finishSave(cycleCount, fileName);
 }
 
 void AcquisitionCycle::cbStop_Click() {

@@ -72,46 +72,6 @@ std::string usage() {
     return text;
 }
 
-std::string readFile(const std::string& path, bool& exists) {
-    std::ifstream in(path, std::ios::binary);
-    exists = static_cast<bool>(in);
-    std::ostringstream text;
-    if (in) {
-        text << in.rdbuf();
-    }
-    return text.str();
-}
-
-// Replaces the file as a whole, so that an interrupted write leaves the old file intact.
-bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::create_directories(fs::path(path).parent_path(), ec);
-    if (ec) {
-        error = ec.message();
-        return false;
-    }
-    const std::string temporary = path + ".tmp." + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            error = std::strerror(errno);
-            out.close();
-            fs::remove(temporary, ec);
-            return false;
-        }
-    }
-    fs::rename(temporary, path, ec);
-    if (ec) {
-        error = ec.message();
-        fs::remove(temporary, ec);
-        return false;
-    }
-    return true;
-}
-
 int list(std::ostream& out, std::ostream& err, const Environment& environment) {
     ResourceManager manager(environment.configFiles);
     manager.setDiagnostics(&err);
@@ -186,14 +146,17 @@ int editUserFile(const std::string& name, const ResourceAttributes& settings, bo
                  std::ostream& out, std::ostream& err, const Environment& environment) {
     std::string error;
     const std::string& path = environment.userConfigFile;
-    bool exists = false;
-    std::string text = readFile(path, exists);
-    if (!exists && adding) {
-        text = "# Instrument resources for Lumetra, one per line, in search order.\n";
-    }
-    const bool changed =
-        adding ? addResourceToConfig(text, name, settings) : removeResourceFromConfig(text, name);
-    if (!changed) {
+    const ConfigEdit outcome = editConfigFile(
+        path,
+        [&](std::string& text, bool exists) {
+            if (!exists && adding) {
+                text = "# Instrument resources for Lumetra, one per line, in search order.\n";
+            }
+            return adding ? addResourceToConfig(text, name, settings)
+                          : removeResourceFromConfig(text, name);
+        },
+        error);
+    if (outcome == ConfigEdit::Unchanged) {
         if (adding) {
             out << name << " is already in " << path << '\n';
             return ExitOk;
@@ -201,8 +164,8 @@ int editUserFile(const std::string& name, const ResourceAttributes& settings, bo
         err << "lumetra-rm: " << name << " is not in " << path << '\n';
         return ExitFailed;
     }
-    if (!writeFileAtomically(path, text, error)) {
-        err << "lumetra-rm: cannot write " << path << ": " << error << '\n';
+    if (outcome == ConfigEdit::Failed) {
+        err << "lumetra-rm: cannot write " << error << '\n';
         return ExitFileError;
     }
     out << (adding ? "added " : "removed ") << name << (adding ? " to " : " from ") << path << '\n';
