@@ -51,6 +51,7 @@ void AcquisitionCycle::cbStart_Click() {
 
     for (;;) {
         ++cycleCount;
+        host_.cycleStarted(cycleCount);
         showPhase(cycleCount, ": Waiting for Acquisition");
         host_.sendCommand(QStringLiteral("ACQ:STATE 1"));
 
@@ -118,14 +119,23 @@ AcquisitionCycle::Step AcquisitionCycle::saveWait() {
     return host_.isIdle() ? Step::RunOver : Step::Done;
 }
 
+AcquisitionCycle::Step AcquisitionCycle::savedAs(Step step, const QString& fileName) {
+    if (step == Step::Done) {
+        host_.fileSaved(fileName);
+    }
+    return step;
+}
+
 AcquisitionCycle::Step AcquisitionCycle::saveIsf(int cycleCount, const QString& stamp) {
     host_.sendCommand(QStringLiteral("SAV:WAVE:FILEF INTERNAL"));
     showPhase(cycleCount, ": Save ISF");
     host_.yield();
-    host_.sendCommand(waveformSaveCommand(preferences_.WFMfspec() + stamp));
+    const QString fileName = preferences_.WFMfspec() + stamp;
+    host_.sendCommand(waveformSaveCommand(fileName));
     if (saveWait() == Step::RunOver) {
         return Step::RunOver;
     }
+    host_.fileSaved(fileName);
     host_.queryInstrument(QStringLiteral("FILES:DIR?"));
     return Step::Done;
 }
@@ -135,8 +145,9 @@ AcquisitionCycle::Step AcquisitionCycle::saveCsv(int cycleCount, const QString& 
     host_.sendCommand(QStringLiteral("SAV:WAVE:GATI NON"));
     showPhase(cycleCount, ": Save CSV");
     host_.yield();
-    host_.sendCommand(waveformSaveCommand(preferences_.ASCIIfspec() + stamp));
-    return saveWait();
+    const QString fileName = preferences_.ASCIIfspec() + stamp;
+    host_.sendCommand(waveformSaveCommand(fileName));
+    return savedAs(saveWait(), fileName);
 }
 
 AcquisitionCycle::Step AcquisitionCycle::saveScreen(int cycleCount, const QString& stamp) {
@@ -145,9 +156,10 @@ AcquisitionCycle::Step AcquisitionCycle::saveScreen(int cycleCount, const QStrin
     host_.sendCommand(preferences_.FileType());
     host_.sendCommand(preferences_.Layout());
     host_.sendCommand(preferences_.InkSaver());
-    host_.sendCommand(imageSaveCommand(preferences_.ScreenFspec() + stamp + QLatin1Char('.') +
-                                       preferences_.fileTypeText()));
-    return saveWait();
+    const QString fileName =
+        preferences_.ScreenFspec() + stamp + QLatin1Char('.') + preferences_.fileTypeText();
+    host_.sendCommand(imageSaveCommand(fileName));
+    return savedAs(saveWait(), fileName);
 }
 
 void AcquisitionCycle::cbStop_Click() {

@@ -57,6 +57,11 @@ public:
     // The warning "Nothing to selected to Save. Check Prefs".
     virtual void warnNothingSelected() = 0;
     virtual void cbPrefs_Click() = 0;
+
+    // What a front end without a status line reports: the start of each cycle, and each file
+    // whose save wait ended with the instrument no longer busy.
+    virtual void cycleStarted(int /*cycleCount*/) {}
+    virtual void fileSaved(const QString& /*fileName*/) {}
 };
 
 // The acquisition run behind Start and the stop procedure behind Stop.
@@ -81,6 +86,8 @@ private:
     Step saveScreen(int cycleCount, const QString& stamp);
     // Polls "BUSY?" with a dot after every poll until "0" or Stop.
     Step saveWait();
+    // Tells the host of the file when its save wait ended without a stop.
+    Step savedAs(Step step, const QString& fileName);
     void showPhase(int cycleCount, const char* phase);
 
     RunHost& host_;
