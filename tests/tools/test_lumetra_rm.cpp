@@ -120,7 +120,8 @@ private slots:
         Workspace workspace;
         auto links = workspace.run({"links"});
         QCOMPARE(links.exitCode, int(rm::ExitOk));
-        QVERIFY(links.out.contains("TCPIP::SOCKET"));
+        QVERIFY(links.out.contains("::SOCKET "));
+        QVERIFY(links.out.contains("raw SCPI socket"));
     }
 
     void programUsesXdgConfigHome() {
@@ -182,7 +183,43 @@ private slots:
     void linksNamesEveryLinkOfThisBuild() {
         Workspace workspace;
         auto links = workspace.run({"links"});
-        QCOMPARE(links.out, QString("TCPIP::SOCKET\nTCPIP::INSTR\nUSB::INSTR\nASRL::INSTR\n"));
+        const QString table =
+            "TCPIP[board]::host::port::SOCKET                         raw SCPI socket\n"
+            "TCPIP[board]::host[::LAN device name]::INSTR             VXI-11 (device name inst0)\n"
+            "USB[board]::vendor::product::serial[::interface]::INSTR  USBTMC, Linux usbtmc driver\n"
+            "ASRL<number or device path>::INSTR                       serial line (ASRL1 = "
+            "/dev/ttyS0)\n";
+        QCOMPARE(links.out, table);
+        // The help shows the same table; the README shows what links prints.
+        QVERIFY(workspace.run({"help"}).out.contains(
+            "  " + QString(table).replace("\n", "\n  ").chopped(2)));
+        QFile readme(QStringLiteral(VARNOLT_SOURCE_DIR "/README.md"));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(readme.readAll())
+                    .contains("    " + QString(table).replace("\n", "\n    ").chopped(4)));
+    }
+
+    // A probe's error line names the resource once, at its start, whatever the failure.
+    void anErrorLineNamesTheResourceOnce_data() {
+        QTest::addColumn<bool>("muted");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("refused") << false << "VI_ERROR_MACHINE_NAVAIL";
+        QTest::newRow("no reply") << true << "VI_ERROR_TMO";
+    }
+    void anErrorLineNamesTheResourceOnce() {
+        QFETCH(bool, muted);
+        QFETCH(QString, status);
+        sim::SimConfig config;
+        config.faults.muted = muted;
+        testing::RunningSim sim(config);
+        const QString resource = muted ? sim.resource() : QString("TCPIP0::127.0.0.1::1::SOCKET");
+        Workspace workspace;
+        auto probe = workspace.run({"probe", "--timeout", "300", resource});
+        QCOMPARE(probe.exitCode, int(rm::ExitFailed));
+        QVERIFY2(probe.out.startsWith(resource + ": error " + status + " ("),
+                 qPrintable(probe.out));
+        QCOMPARE(probe.out.count(resource), 1);
+        QCOMPARE(probe.out.count('\n'), 1);
     }
 };
 
