@@ -48,6 +48,10 @@ void AcquisitionCycle::cbStart_Click() {
     host_.sendCommand(QStringLiteral("HEAD 0;VERB 0"));
     int cycleCount = 0;
     host_.sendCommand(QStringLiteral("ACQ:STOPA SEQ;STATE 0"));
+    // Record the errors of the saves, from a clean slate: what an earlier stop left in the
+    // event status register must not be taken for a failure of this run's first save.
+    host_.sendCommand(QStringLiteral("DESE %1").arg(SaveErrorEvents));
+    host_.sendCommand(QStringLiteral("*CLS"));
 
     for (;;) {
         ++cycleCount;
@@ -119,11 +123,24 @@ AcquisitionCycle::Step AcquisitionCycle::saveWait() {
     return host_.isIdle() ? Step::RunOver : Step::Done;
 }
 
-AcquisitionCycle::Step AcquisitionCycle::savedAs(Step step, const QString& fileName) {
-    if (step == Step::Done) {
-        host_.fileSaved(fileName);
+AcquisitionCycle::Step AcquisitionCycle::finishSave(int cycleCount, const QString& fileName) {
+    if (saveWait() == Step::RunOver) {
+        return Step::RunOver;
     }
-    return step;
+    bool isNumber = false;
+    const int events = host_.queryInstrument(QStringLiteral("*ESR?")).trimmed().toInt(&isNumber);
+    if (host_.isIdle()) {
+        return Step::RunOver;
+    }
+    if (!isNumber || (events & SaveErrorEvents) == 0) {
+        host_.fileSaved(fileName);
+        return Step::Done;
+    }
+    const QString message = host_.queryInstrument(QStringLiteral("ALLEV?"));
+    cbStop_Click();
+    showPhase(cycleCount, ": Save failed");
+    host_.reportSaveFailure(fileName, message);
+    return Step::RunOver;
 }
 
 AcquisitionCycle::Step AcquisitionCycle::saveIsf(int cycleCount, const QString& stamp) {
@@ -132,10 +149,9 @@ AcquisitionCycle::Step AcquisitionCycle::saveIsf(int cycleCount, const QString& 
     host_.yield();
     const QString fileName = preferences_.WFMfspec() + stamp;
     host_.sendCommand(waveformSaveCommand(fileName));
-    if (saveWait() == Step::RunOver) {
+    if (finishSave(cycleCount, fileName) == Step::RunOver) {
         return Step::RunOver;
     }
-    host_.fileSaved(fileName);
     host_.queryInstrument(QStringLiteral("FILES:DIR?"));
     return Step::Done;
 }
@@ -147,7 +163,7 @@ AcquisitionCycle::Step AcquisitionCycle::saveCsv(int cycleCount, const QString& 
     host_.yield();
     const QString fileName = preferences_.ASCIIfspec() + stamp;
     host_.sendCommand(waveformSaveCommand(fileName));
-    return savedAs(saveWait(), fileName);
+    return finishSave(cycleCount, fileName);
 }
 
 AcquisitionCycle::Step AcquisitionCycle::saveScreen(int cycleCount, const QString& stamp) {
@@ -159,7 +175,7 @@ AcquisitionCycle::Step AcquisitionCycle::saveScreen(int cycleCount, const QStrin
     const QString fileName =
         preferences_.ScreenFspec() + stamp + QLatin1Char('.') + preferences_.fileTypeText();
     host_.sendCommand(imageSaveCommand(fileName));
-    return savedAs(saveWait(), fileName);
+    return finishSave(cycleCount, fileName);
 }
 
 void AcquisitionCycle::cbStop_Click() {

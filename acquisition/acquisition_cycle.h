@@ -57,9 +57,12 @@ public:
     // The warning "Nothing to selected to Save. Check Prefs".
     virtual void warnNothingSelected() = 0;
     virtual void cbPrefs_Click() = 0;
+    // The instrument refused a save: the file's name on the instrument and the instrument's own
+    // event report. Called after the run has ended through the stop procedure.
+    virtual void reportSaveFailure(const QString& fileName, const QString& instrumentMessage) = 0;
 
     // What a front end without a status line reports: the start of each cycle, and each file
-    // whose save wait ended with the instrument no longer busy.
+    // the instrument saved without recording an error.
     virtual void cycleStarted(int /*cycleCount*/) {}
     virtual void fileSaved(const QString& /*fileName*/) {}
 };
@@ -78,6 +81,10 @@ public:
     // dropped, the link is taken as dead and the rest get one attempt each.
     static constexpr int RestoreAttempts = 10;
 
+    // The events the run has the instrument record: command, execution and device errors.
+    // Start-up masks them all; a save is only known to have failed if they are recorded.
+    static constexpr int SaveErrorEvents = 0x38;
+
 private:
     enum class Step { Done, RunOver };
 
@@ -86,8 +93,9 @@ private:
     Step saveScreen(int cycleCount, const QString& stamp);
     // Polls "BUSY?" with a dot after every poll until "0" or Stop.
     Step saveWait();
-    // Tells the host of the file when its save wait ended without a stop.
-    Step savedAs(Step step, const QString& fileName);
+    // The save wait, then whether the instrument recorded an error since the last check; a
+    // failed save ends the run.
+    Step finishSave(int cycleCount, const QString& fileName);
     void showPhase(int cycleCount, const char* phase);
 
     RunHost& host_;

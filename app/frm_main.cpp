@@ -159,8 +159,9 @@ frmMain::LoadResult frmMain::Form_Load() {
     instanceLock_ = std::make_unique<app::SingleInstanceLock>(
         instanceLockPath_.isEmpty() ? app::SingleInstanceLock::defaultPath() : instanceLockPath_);
     if (!instanceLock_->tryAcquire()) {
+        const QString failure = instanceLock_->failure();
         instanceLock_.reset();
-        showMessage(QStringLiteral("Varnolt is already running."));
+        showMessage(failure.isEmpty() ? QStringLiteral("Varnolt is already running.") : failure);
         return LoadResult::EndProgram;
     }
 
@@ -239,6 +240,9 @@ void frmMain::showStatus(StatusPaint when) {
         statusPaintClock_.elapsed() >= FrameMs) {
         statusPaintTimer_.stop();
         Text1->setText(statusText_);
+        // The count and phase lead the text and must stay in view; setText alone would
+        // scroll the line to its end.
+        Text1->setCursorPosition(0);
         Text1->repaint();
         statusPaintClock_.start();
     } else if (!statusPaintTimer_.isActive()) {
@@ -315,6 +319,15 @@ void frmMain::warnNothingSelected() {
     messageBoxes_.show(this, QString::fromLatin1(app::ProgramTitle),
                        QStringLiteral("Nothing to selected to Save. Check Prefs"),
                        windowing::Icon::Exclamation, windowing::Buttons::Ok);
+}
+
+void frmMain::reportSaveFailure(const QString& fileName, const QString& instrumentMessage) {
+    messageBoxes_.show(this, QString::fromLatin1(app::ProgramTitle),
+                       QStringLiteral("The instrument did not save \"%1\".\n\nIt reported: %2\n\n"
+                                      "Check the path and prefix in Prefs against the folders "
+                                      "on the instrument's drive.")
+                           .arg(fileName, instrumentMessage),
+                       windowing::Icon::None, windowing::Buttons::Ok);
 }
 
 // The title bar's close is the Close button while idle; during a run it is refused, since a

@@ -103,6 +103,7 @@ private:
     Answer askSaveAcquisition() override;
     void warnNothingSelected() override;
     void cbPrefs_Click() override;
+    void reportSaveFailure(const QString& fileName, const QString& instrumentMessage) override;
 
     enum class StatusPaint { AtOnce, AtFrameRate };
     void showStatus(StatusPaint when);

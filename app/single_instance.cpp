@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace app {
@@ -14,6 +15,24 @@ SingleInstanceLock::SingleInstanceLock(const QString& path) : path_(path), lock_
 
 bool SingleInstanceLock::tryAcquire() {
     return lock_.isLocked() || lock_.tryLock(0);
+}
+
+QString SingleInstanceLock::failure() const {
+    if (lock_.isLocked() || lock_.error() == QLockFile::LockFailedError ||
+        lock_.error() == QLockFile::NoError) {
+        return {};
+    }
+    const QFileInfo folder(QFileInfo(path_).absolutePath());
+    QString cause;
+    if (!folder.isDir()) {
+        cause = QStringLiteral("its folder does not exist");
+    } else if (lock_.error() == QLockFile::PermissionError || !folder.isWritable()) {
+        cause = QStringLiteral("its folder is not writable");
+    } else {
+        cause = QStringLiteral("the file could not be written; is the disk full?");
+    }
+    return QStringLiteral("Varnolt cannot make its lock file %1: %2")
+        .arg(QDir::toNativeSeparators(path_), cause);
 }
 
 QString SingleInstanceLock::defaultPath() {

@@ -12,8 +12,11 @@ class SingleInstanceLock {
 public:
     explicit SingleInstanceLock(const QString& path = defaultPath());
 
-    // False when another running process holds the lock.
+    // False when another running process holds the lock, or when the lock file cannot be made.
     bool tryAcquire();
+    // After a failed tryAcquire: empty when a live instance holds the lock, otherwise what kept
+    // the lock file from being made, naming it.
+    QString failure() const;
     bool held() const { return lock_.isLocked(); }
     QString path() const { return path_; }
 

@@ -78,6 +78,9 @@ int Recorder::run(const std::optional<QString>& resource) {
     if (nothingSelected_) {
         return ExitBadOption;
     }
+    if (saveFailed_) {
+        return ExitSaveFailed;
+    }
     if (cycleNumber_ > 0) {
         reportCycle(stopSignal_ != 0 ? "stopped" : "done");
     }
@@ -134,6 +137,17 @@ void Recorder::warnNothingSelected() {
     nothingSelected_ = true;
     print(output_.err, QStringLiteral("varnolt-record: nothing is selected to save; choose "
                                       "--isf, --csv or --screen"));
+}
+
+// The run has ended through the stop procedure already; the cycle's line says so, and the
+// failure names the file and what the instrument reported.
+void Recorder::reportSaveFailure(const QString& fileName, const QString& instrumentMessage) {
+    saveFailed_ = true;
+    reportCycle("failed");
+    print(output_.err, QStringLiteral("varnolt-record: the instrument did not save %1: %2; "
+                                      "check the path and prefix against the folders on the "
+                                      "instrument's drive")
+                           .arg(fileName, instrumentMessage));
 }
 
 void Recorder::cycleStarted(int cycleCount) {

@@ -55,6 +55,7 @@ private:
     Answer askSaveAcquisition() override { return Answer::Yes; }
     void warnNothingSelected() override;
     void cbPrefs_Click() override {}
+    void reportSaveFailure(const QString& fileName, const QString& instrumentMessage) override;
     void cycleStarted(int cycleCount) override;
     void fileSaved(const QString& fileName) override;
 
@@ -80,6 +81,7 @@ private:
     bool statusOnScreen_ = false;
     int stopSignal_ = 0;
     bool nothingSelected_ = false;
+    bool saveFailed_ = false;
     int cycleNumber_ = 0;
     QStringList savedFiles_;
 };

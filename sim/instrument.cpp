@@ -179,7 +179,7 @@ void Instrument::advance(SimClock::time_point now) {
         }
     }
     if (opcPending_ && !busy(now)) {
-        esr_ |= 0x01;
+        esr_ |= dese_ & 0x01; // the device event mask gates every bit of the register
         opcPending_ = false;
     }
 }

@@ -132,9 +132,9 @@ private slots:
                                 {"optInksaverOff", "True"},
                                 {"txtAcqLimit", "2"},
                                 {"chkRestoreRun", "0"},
-                                {"txtWFMpath", "D:\\w\\"},
                                 {"txtASCIIprefix", "c_"}})
-            << QStringList{"c_1", "c_2", "my_Images_1.TIFF", "my_Images_2.TIFF"};
+            << QStringList{
+                   "c_1", "c_2", "my_ISFs_1", "my_ISFs_2", "my_Images_1.TIFF", "my_Images_2.TIFF"};
         QTest::newRow("date and time stamps, both ink saver buttons true")
             << (IsfOnly + Prefs{{"chkUseTimestamps", "1"},
                                 {"txtAcqLimit", "2"},
@@ -157,11 +157,40 @@ private slots:
         QVERIFY(traffic.contains("*IDN?"));
         QVERIFY(traffic.contains("ACQ:STOPA SEQ;STATE 0"));
         QTRY_COMPARE(filesOn(recorder.sim), filesOn(window.sim));
-        if (QDir(QDir(recorder.sim.root()).filePath("D/w")).exists()) {
-            QCOMPARE(QDir(QDir(recorder.sim.root()).filePath("D/w")).entryList(QDir::Files),
-                     QDir(QDir(window.sim.root()).filePath("D/w")).entryList(QDir::Files));
-        }
         QCOMPARE(filesOn(recorder.sim), files);
+    }
+
+    // A save the instrument refused ends the run as in the window, with the same traffic; the
+    // cycle's line says which files were saved before it, and the exit code says it failed.
+    void aRefusedSaveEndsTheRunWithItsOwnExitCode_data() {
+        QTest::addColumn<QString>("pathKey");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("ISF") << "txtWFMpath"
+                             << "2026-03-04T12:00:05 1 failed"
+                             << "D:\\missing\\my_ISFs_1";
+        QTest::newRow("screen") << "txtScreenPath"
+                                << "2026-03-04T12:00:05 1 failed D:\\my_ISFs_1 D:\\my_CSVs_1"
+                                << "D:\\missing\\my_Images_1.PNG";
+    }
+    void aRefusedSaveEndsTheRunWithItsOwnExitCode() {
+        QFETCH(QString, pathKey);
+        QFETCH(QString, line);
+        QFETCH(QString, file);
+        const Prefs stored =
+            IsfOnly + Prefs{{"chkASCII", "1"}, {"chkScreen", "1"}, {pathKey, "D:\\missing\\"}};
+        WindowRun window;
+        window.boxes.answer(windowing::Answer::Ok);
+        QVERIFY(window.run(stored));
+        RecorderRun recorder;
+        QCOMPARE(recorder.run(stored), int(record::ExitSaveFailed));
+        QCOMPARE(testing::collapsedPolls(recorder.control.traffic),
+                 testing::collapsedPolls(window.control.traffic));
+        QCOMPARE(RecorderRun::lines(recorder.out), QStringList{line});
+        QCOMPARE(RecorderRun::lines(recorder.err).last(),
+                 "varnolt-record: the instrument did not save " + file +
+                     ": 256,\"File name not found\"; check the path and prefix against the "
+                     "folders on the instrument's drive");
     }
 
     void oneLinePerCycle_data() {

@@ -117,6 +117,11 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::newRow("limit reached")
             << QStringList{"--count", "2", "--quiet"} << true << 0 << QString();
+        QTest::newRow("save failed")
+            << QStringList{"--isf-path", "D:/missing", "--quiet"} << true << 1
+            << "varnolt-record: the instrument did not save D:\\missing\\my_ISFs_1: "
+               "256,\"File name not found\"; check the path and prefix against the folders on "
+               "the instrument's drive";
         QTest::newRow("bad value")
             << QStringList{"--count", "0"} << true << 2
             << "varnolt-record: --count takes a whole number from 1 to 1000000000, not 0";

@@ -105,12 +105,17 @@ struct Program {
     }
 };
 
+// The run's set-up: the link's Clear, the run commands, then the two that have the
+// instrument record the errors of the saves from a clean slate.
+const QStringList RunSetUp{"Clear", "HEAD 0;VERB 0", "ACQ:STOPA SEQ;STATE 0", "DESE 56", "*CLS"};
+
 QStringList isfCycle(int number) {
     return {"ACQ:STATE 1",
             "BUSY?*",
             "SAV:WAVE:FILEF INTERNAL",
             QStringLiteral("SAV:WAVE ALL, \"D:\\my_ISFs_%1\"").arg(number),
             "BUSY?*",
+            "*ESR?",
             "FILES:DIR?"};
 }
 
@@ -125,7 +130,7 @@ private slots:
         const qsizetype before = p.sim.traffic().size();
         p.start();
 
-        QStringList expected{"Clear", "HEAD 0;VERB 0", "ACQ:STOPA SEQ;STATE 0"};
+        QStringList expected = RunSetUp;
         expected += isfCycle(1);
         expected += isfCycle(2);
         expected += "Clear";
@@ -139,6 +144,54 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(testing::collapsedPolls(p.sim.traffic().mid(before)), expected,
                                   5000);
         QCOMPARE(p.driveFiles(), (QStringList{"my_ISFs_1", "my_ISFs_2"}));
+    }
+
+    // A folder missing on the instrument's drive: the save that goes there is reported, the
+    // run stops at once, and the saves before it are on the drive.
+    void saveIntoAMissingFolderStopsTheRun_data() {
+        QTest::addColumn<QString>("pathKey");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("saved");
+        QTest::newRow("ISF") << "txtWFMpath"
+                             << "D:\\missing\\my_ISFs_1" << QStringList{};
+        QTest::newRow("CSV") << "txtASCIIpath"
+                             << "D:\\missing\\my_CSVs_1" << QStringList{"my_ISFs_1"};
+        QTest::newRow("screen") << "txtScreenPath"
+                                << "D:\\missing\\my_Images_1.PNG"
+                                << QStringList{"my_CSVs_1", "my_ISFs_1"};
+    }
+    void saveIntoAMissingFolderStopsTheRun() {
+        QFETCH(QString, pathKey);
+        QFETCH(QString, file);
+        QFETCH(QStringList, saved);
+        Program p(isfOnly({{"chkASCII", "1"}, {"chkScreen", "1"}, {pathKey, "D:\\missing\\"}}));
+        QVERIFY(p.load());
+        p.boxes.answer(Answer::Ok);
+        p.start();
+        QVERIFY(p.idle());
+        QCOMPARE(p.status(), QString("1: Save failed"));
+        QCOMPARE(p.boxes.texts(),
+                 QStringList{"The instrument did not save \"" + file +
+                             "\".\n\nIt reported: 256,\"File name not found\"\n\nCheck the path "
+                             "and prefix in Prefs against the folders on the instrument's drive."});
+        QCOMPARE(p.boxes.shown().first().title, QString("Varnolt"));
+        QStringList tail = p.runTraffic();
+        tail = tail.mid(tail.lastIndexOf("*ESR?"));
+        QCOMPARE(tail, (QStringList{"*ESR?", "ALLEV?", "Clear"} + RestoreSequence));
+        QCOMPARE(p.driveFiles(), saved);
+    }
+
+    // Start-up's mask hides every event; after a run the instrument still records its errors
+    // only for as long as a run has them enabled, and a new run starts from a clean slate.
+    void anErrorBeforeTheRunIsNotTakenForAFailedSave() {
+        Program p(isfOnly({{"chkStopAfter", "1"}, {"txtAcqLimit", "1"}}));
+        QVERIFY(p.load());
+        p.start();
+        QCOMPARE(p.status(), QString("1: Done"));
+        p.probe.sendCommand("NO:SUCH:COMMAND"); // recorded, as the run left the mask on
+        p.start();
+        QCOMPARE(p.status(), QString("1: Done"));
+        QVERIFY(p.boxes.shown().isEmpty());
     }
 
     void counterGoesOnAcrossRunsAndSkippedCyclesUseTheirNumber() {
@@ -187,24 +240,25 @@ private slots:
                                {"chkRestoreRun", "0"}}));
             QVERIFY(p.load());
             p.start();
-            const QStringList expected{"Clear",
-                                       "HEAD 0;VERB 0",
-                                       "ACQ:STOPA SEQ;STATE 0",
-                                       "ACQ:STATE 1",
+            const QStringList expected =
+                RunSetUp + QStringList{"ACQ:STATE 1",
                                        "BUSY?*",
                                        "SAV:WAVE:FILEF INTERNAL",
                                        "SAV:WAVE ALL, \"D:\\my_ISFs_1\"",
                                        "BUSY?*",
+                                       "*ESR?",
                                        "FILES:DIR?",
                                        "SAV:WAVE:FILEF SPREADS",
                                        "SAV:WAVE:GATI NON",
                                        "SAV:WAVE ALL, \"D:\\my_CSVs_1\"",
                                        "BUSY?*",
+                                       "*ESR?",
                                        "SAV:IMAG:FILEF " + extension,
                                        "SAV:IMAG:LAY LAN",
                                        "SAV:IMAG:INKS ON",
                                        "SAV:IMAG \"D:\\my_Images_1." + extension + "\"",
                                        "BUSY?*",
+                                       "*ESR?",
                                        "Clear"};
             QCOMPARE(p.runTraffic(), expected);
             QCOMPARE(p.driveFiles(),
@@ -399,11 +453,16 @@ private slots:
         p.window.prefsWindow()->txtWFMprefix()->setText("my\"x\ny;*RST;");
         p.window.prefsWindow()->update_publics();
         const qsizetype before = p.sim.traffic().size();
+        p.boxes.answer(Answer::Ok);
         p.start();
         const QStringList saves = p.sim.traffic().mid(before).filter("SAV:WAVE ALL");
         QCOMPARE(saves, QStringList{"SAV:WAVE ALL, \"D:\\my\"\"xy;*RST;1\""});
         QVERIFY(!p.sim.traffic().mid(before).contains("*RST"));
-        QCOMPARE(p.status(), QString("1: Done"));
+        // The drive takes no quote in a file name, and says so.
+        QCOMPARE(p.status(), QString("1: Save failed"));
+        QCOMPARE(p.boxes.shown().size(), 1);
+        QVERIFY2(p.boxes.texts().first().contains("It reported: 257,\"File name error\""),
+                 qPrintable(p.boxes.texts().first()));
     }
 };
 
