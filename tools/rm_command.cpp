@@ -103,7 +103,7 @@ std::string linksTable(const char* indent) {
 
 std::string usage() {
     std::string text = Usage;
-    const std::string links = "%LINKS%\n";
+    const std::string links = "%LINKS%";
     text.replace(text.find(links), links.size(), linksTable("  "));
     const std::string marker = "%ATTRIBUTES%\n";
     text.replace(text.find(marker), marker.size(), resourceAttributesHelp());

@@ -85,7 +85,7 @@ struct RecorderRun {
         std::fclose(err);
     }
     int run(const Prefs& stored, record::OutputMode mode = record::OutputMode::Lines,
-            const QStringList& arguments = {}) {
+            const QStringList& arguments = {}, bool terminal = false) {
         writeSettings(dir.filePath("Varnolt.ini"), stored);
         const auto commandLine =
             record::parseCommandLine(QStringList{"varnolt-record"} + arguments);
@@ -95,7 +95,7 @@ struct RecorderRun {
             values.set(key, text);
         }
         const record::StoredRunPreferences preferences(values);
-        record::Recorder recorder(control, preferences, {out, err, false, mode});
+        record::Recorder recorder(control, preferences, {out, err, terminal, mode});
         recorder.setLocalClock([] { return Noon; });
         return recorder.run(std::nullopt);
     }
@@ -191,6 +191,98 @@ private slots:
                  "varnolt-record: the instrument did not save " + file +
                      ": 256,\"File name not found\"; check the path and prefix against the "
                      "folders on the instrument's drive");
+    }
+
+    void commandLineOptions_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<Prefs>("overrides");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("none") << QStringList{} << Prefs{} << QString();
+        QTest::newRow("save kinds")
+            << QStringList{"--isf", "--no-csv", "--screen", "--no-isf"}
+            << Prefs{{"chkWFM", "1"}, {"chkASCII", "0"}, {"chkScreen", "1"}, {"chkWFM", "0"}}
+            << QString();
+        QTest::newRow("paths and prefixes")
+            << QStringList{"--isf-path",    "D:/runs", "--csv-path",      "E:\\x\\",
+                           "--screen-path", "",        "--isf-prefix",    "a_",
+                           "--csv-prefix",  "b-1",     "--screen-prefix", "{c}"}
+            << Prefs{{"txtWFMpath", "D:\\runs\\"}, {"txtASCIIpath", "E:\\x\\"},
+                     {"txtScreenPath", ""},        {"txtWFMprefix", "a_"},
+                     {"txtASCIIprefix", "b-1"},    {"txtScreenPrefix", "{c}"}}
+            << QString();
+        QTest::newRow("delay, stamps, restore")
+            << QStringList{"--delay",      "0",         "--delay",   "60",
+                           "--timestamps", "--counter", "--restore", "--no-restore"}
+            << Prefs{{"hsDelay", "0"},          {"hsDelay", "60"},      {"chkUseTimestamps", "1"},
+                     {"chkUseTimestamps", "0"}, {"chkRestoreRun", "1"}, {"chkRestoreRun", "0"}}
+            << QString();
+        QTest::newRow("the last of count and no-limit counts")
+            << QStringList{"--no-limit", "--count", "1", "--count", "1000000000", "--no-limit"}
+            << Prefs{{"chkStopAfter", "0"}, {"chkStopAfter", "1"},         {"txtAcqLimit", "1"},
+                     {"chkStopAfter", "1"}, {"txtAcqLimit", "1000000000"}, {"chkStopAfter", "0"}}
+            << QString();
+        QTest::newRow("delay above 60") << QStringList{"--delay", "61"} << Prefs{}
+                                        << "--delay takes whole seconds from 0 to 60, not 61";
+        QTest::newRow("delay below 0") << QStringList{"--delay", "-1"} << Prefs{}
+                                       << "--delay takes whole seconds from 0 to 60, not -1";
+        QTest::newRow("delay with a sign") << QStringList{"--delay", "+5"} << Prefs{}
+                                           << "--delay takes whole seconds from 0 to 60, not +5";
+        QTest::newRow("count 0") << QStringList{"--count", "0"} << Prefs{}
+                                 << "--count takes a whole number from 1 to 1000000000, not 0";
+        QTest::newRow("count too large")
+            << QStringList{"--count", "1000000001"} << Prefs{}
+            << "--count takes a whole number from 1 to 1000000000, not 1000000001";
+        QTest::newRow("prefix with a blank")
+            << QStringList{"--csv-prefix", "a b"} << Prefs{}
+            << "--csv-prefix takes only letters, digits and @#$!%^&()_-+={}';,.`~, not a b";
+        QTest::newRow("path with a double quote")
+            << QStringList{"--screen-path", "D:\\\"x"} << Prefs{}
+            << "--screen-path takes no double quote or control character";
+        QTest::newRow("an argument") << QStringList{"now"} << Prefs{} << "unexpected argument: now";
+    }
+    void commandLineOptions() {
+        QFETCH(QStringList, arguments);
+        QFETCH(Prefs, overrides);
+        QFETCH(QString, message);
+        const auto commandLine =
+            record::parseCommandLine(QStringList{"varnolt-record"} + arguments);
+        QCOMPARE(commandLine.message, message);
+        QCOMPARE(commandLine.action, message.isEmpty() ? record::CommandLine::Action::Record
+                                                       : record::CommandLine::Action::BadOption);
+        if (message.isEmpty()) {
+            QCOMPARE(commandLine.options.overrides, overrides);
+        }
+    }
+
+    void commandLineChoices() {
+        using Action = record::CommandLine::Action;
+        const auto parse = [](const QStringList& arguments) {
+            return record::parseCommandLine(QStringList{"varnolt-record"} + arguments);
+        };
+        QCOMPARE(parse({"--json", "--quiet"}).options.output, record::OutputMode::Quiet);
+        QCOMPARE(parse({"--quiet", "--json"}).options.output, record::OutputMode::Json);
+        QCOMPARE(parse({}).options.output, record::OutputMode::Lines);
+        QCOMPARE(parse({"--resource", "ASRL1::INSTR"}).options.resource,
+                 std::optional<QString>("ASRL1::INSTR"));
+        QCOMPARE(parse({}).options.resource, std::nullopt);
+        QCOMPARE(parse({"--settings", "/a/b.ini"}).options.settingsFile, QString("/a/b.ini"));
+        QCOMPARE(parse({"--help"}).action, Action::ShowHelp);
+        QCOMPARE(parse({"-h"}).action, Action::ShowHelp);
+        QCOMPARE(parse({"--version"}).action, Action::ShowVersion);
+        QCOMPARE(parse({"--bogus"}).action, Action::BadOption);
+    }
+
+    // On a terminal the status line shows, with its dots, and each cycle's line replaces it.
+    void theStatusLineOnlyOnATerminal() {
+        RecorderRun recorder;
+        QCOMPARE(recorder.run(IsfOnly, record::OutputMode::Lines, {}, true),
+                 int(record::ExitLimitReached));
+        const QString shown = RecorderRun::lines(recorder.out).join('\n');
+        QVERIFY2(shown.contains("\r\033[K1: Waiting for Acquisition"), qPrintable(shown));
+        QVERIFY2(shown.contains("\r\033[K3: Save ISF"), qPrintable(shown));
+        QVERIFY2(shown.contains("\r\033[K2026-03-04T12:00:05 3 done D:\\my_ISFs_3"),
+                 qPrintable(shown));
+        QVERIFY(shown.endsWith("D:\\my_ISFs_3"));
     }
 
     void oneLinePerCycle_data() {

@@ -174,6 +174,33 @@ private slots:
                  qPrintable(lines[0]));
     }
 
+    // The completion offers exactly the options the help lists.
+    void completionOffersEveryOptionOfTheHelp() {
+        Recorder recorder({});
+        recorder.start({"--help"});
+        QVERIFY(recorder.finish());
+        QStringList helped;
+        const QRegularExpression option(R"((?:^|[ ,])(--[a-z][a-z-]*))");
+        for (auto it = option.globalMatch(
+                 QString::fromLocal8Bit(recorder.process.readAllStandardOutput()));
+             it.hasNext();) {
+            helped << it.next().captured(1);
+        }
+        helped.removeDuplicates();
+        helped.sort();
+
+        QProcess bash;
+        bash.start("bash",
+                   {"-c",
+                    "source \"$1\"; COMP_WORDS=(varnolt-record --); COMP_CWORD=1; "
+                    "_varnolt_record; printf '%s\\n' \"${COMPREPLY[@]}\"",
+                    "bash", VARNOLT_SOURCE_DIR "/resources/bash-completion/varnolt-record"});
+        QVERIFY(bash.waitForFinished(10000));
+        QStringList completed = Recorder::lines(bash.readAllStandardOutput());
+        completed.sort();
+        QCOMPARE(completed, helped);
+    }
+
     void helpAndVersion() {
         Recorder recorder({});
         recorder.start({"--version"});

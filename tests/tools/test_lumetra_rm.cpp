@@ -2,6 +2,7 @@
 #include "tools/rm_command.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sstream>
@@ -197,6 +198,48 @@ private slots:
         QVERIFY(readme.open(QIODevice::ReadOnly));
         QVERIFY(QString::fromUtf8(readme.readAll())
                     .contains("    " + QString(table).replace("\n", "\n    ").chopped(4)));
+    }
+
+    // The completion offers the commands and the discover options the help lists.
+    void completionFollowsTheHelp_data() {
+        QTest::addColumn<QString>("words");
+        QTest::addColumn<QString>("helpPattern");
+        QTest::newRow("commands") << "lumetra-rm ''"
+                                  << R"(^  ([a-z]+)\b)";
+        QTest::newRow("discover") << "lumetra-rm discover --"
+                                  << R"(^  discover .*$)";
+    }
+    void completionFollowsTheHelp() {
+        QFETCH(QString, words);
+        QFETCH(QString, helpPattern);
+        Workspace workspace;
+        const QString help = workspace.run({"help"}).out;
+        QStringList helped{"--help", "--version"};
+        const QRegularExpression pattern(helpPattern, QRegularExpression::MultilineOption);
+        if (words.endsWith("--")) {
+            const QString line = pattern.match(help).captured(0);
+            const QRegularExpression option("--[a-z-]+");
+            helped.clear();
+            for (auto it = option.globalMatch(line); it.hasNext();) {
+                helped << it.next().captured(0);
+            }
+        } else {
+            for (auto it = pattern.globalMatch(help); it.hasNext();) {
+                helped << it.next().captured(1);
+            }
+        }
+        helped.sort();
+        QProcess bash;
+        bash.start("bash", {"-c",
+                            "source \"$1\"; COMP_WORDS=(" + words +
+                                "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _lumetra_rm; "
+                                "printf '%s\\n' \"${COMPREPLY[@]}\"",
+                            "bash", VARNOLT_SOURCE_DIR "/resources/bash-completion/lumetra-rm"});
+        QVERIFY(bash.waitForFinished(10000));
+        QStringList completed =
+            QString::fromLocal8Bit(bash.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        completed.sort();
+        QCOMPARE(completed, helped);
     }
 
     // A probe's error line names the resource once, at its start, whatever the failure.
