@@ -339,6 +339,13 @@ private slots:
         auto asked = workspace.run({"discover", "--add"}, "n\n Yes \n", true);
         QCOMPARE(asked.exitCode, int(rm::ExitOk));
         QCOMPARE(asked.out.count("? [y/N] "), 2);
+        QVERIFY2(asked.out.startsWith(
+                     "TCPIP0::192.0.2.20::inst0::INSTR  vxi11-port=1024  MAKER,MODEL,1,1.0\n"),
+                 qPrintable(asked.out));
+        QVERIFY2(
+            asked.out.contains(QRegularExpression(
+                R"(\nadd TCPIP0::192\.0\.2\.20::inst0::INSTR to \S+/resources\.conf\? \[y/N\] )")),
+            qPrintable(asked.out));
         QVERIFY(!workspace.userFileText().contains("192.0.2.20"));
         QVERIFY(workspace.userFileText().endsWith("TCPIP0::192.0.2.21::inst0::INSTR\n"));
 

@@ -117,6 +117,14 @@ private slots:
                  qPrintable(mixed.out));
     }
 
+    void version() {
+        Workspace workspace;
+        auto version = workspace.run({"--version"});
+        QCOMPARE(version.exitCode, int(rm::ExitOk));
+        QCOMPARE(version.out, QString("lumetra-rm " VARNOLT_VERSION "\n"));
+        QCOMPARE(workspace.run({"--version", "list"}).exitCode, int(rm::ExitUsage));
+    }
+
     void linksNamesTheRawSocket() {
         Workspace workspace;
         auto links = workspace.run({"links"});
