@@ -22,6 +22,7 @@ private slots:
         QTest::newRow("landscape false alone") << Stored{{"optLandscape", "False"}};
         QTest::newRow("no file type, TIFF, bad type")
             << Stored{{"cboFileType", "-1"}, {"chkScreen", "1"}};
+        QTest::newRow("BMP") << Stored{{"cboFileType", "0"}};
         QTest::newRow("TIFF") << Stored{{"cboFileType", "2"}};
         QTest::newRow("values that break the rules") << Stored{{"cboFileType", "3"},
                                                                {"chkWFM", "5"},
