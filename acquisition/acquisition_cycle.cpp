@@ -55,6 +55,7 @@ void AcquisitionCycle::cbStart_Click() {
 
     for (;;) {
         ++cycleCount;
+        host_.cycleStarted(cycleCount);
         showPhase(cycleCount, ": Waiting for Acquisition");
         host_.sendCommand(QStringLiteral("ACQ:STATE 1"));
 
@@ -132,6 +133,7 @@ AcquisitionCycle::Step AcquisitionCycle::finishSave(int cycleCount, const QStrin
         return Step::RunOver;
     }
     if ((events & SaveErrorEvents) == 0) {
+        host_.fileSaved(fileName);
         return Step::Done;
     }
     const QString message = host_.queryInstrument(QStringLiteral("ALLEV?"));

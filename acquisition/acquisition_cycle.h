@@ -60,6 +60,11 @@ public:
     // The instrument refused a save: the file's name on the instrument and the instrument's own
     // event report. Called after the run has ended through the stop procedure.
     virtual void reportSaveFailure(const QString& fileName, const QString& instrumentMessage) = 0;
+
+    // What a front end without a status line reports: the start of each cycle, and each file
+    // the instrument saved without recording an error.
+    virtual void cycleStarted(int /*cycleCount*/) {}
+    virtual void fileSaved(const QString& /*fileName*/) {}
 };
 
 // The acquisition run behind Start and the stop procedure behind Stop.

@@ -6,6 +6,7 @@
 #include "app/application.h"
 #include "app/single_instance.h"
 #include "app/window_preferences.h"
+#include "instrument/instrument_search.h"
 #include "prefs/frm_prefs.h"
 #include "prefs/frm_screen_options.h"
 #include "prefs/preference_set.h"
@@ -16,7 +17,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
-#include <optional>
 
 namespace {
 
@@ -33,9 +33,6 @@ QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, 
     button->setGeometry(px(left), px(0), px(615), px(375));
     return button;
 }
-
-constexpr int TimeoutSetting = 14;
-constexpr int TraceSetting = 1;
 
 } // namespace
 
@@ -172,42 +169,18 @@ frmMain::LoadResult frmMain::Form_Load() {
     startPreferenceSubsystem();
     setIdleButtons();
 
-    std::optional<QStringList> resources;
-    try {
-        Quorix1.setReportErrors(true);
-        Quorix1.setSetting(TimeoutSetting, 300);
-        Quorix1.setSetting(TraceSetting, 0);
-        resources = Quorix1.ResourceList();
-    } catch (...) {
-        // The resource layer itself is unusable: as good as knowing no instrument.
-        resources.reset();
-    }
-    if (!resources) {
+    const auto found = instrument::findInstrument(
+        Quorix1, procedures_, [this](const QString& text) { setStatusText(text); });
+    switch (found.outcome) {
+    case instrument::SearchResult::Outcome::Ready:
+        return LoadResult::Ready;
+    case instrument::SearchResult::Outcome::NoResources:
         showMessage(QStringLiteral("Scope not found.  Please check Lumetra."));
         return LoadResult::EndProgram;
+    case instrument::SearchResult::Outcome::NoneAccepted:
+        break;
     }
-
-    try {
-        for (const QString& resource : *resources) {
-            Quorix1.setResourceName(resource);
-            setStatusText(Quorix1.ResourceName());
-            Quorix1.Clear();
-            const QString reply = queryInstrument(QStringLiteral("*IDN?"));
-            if (reply.contains(QLatin1String("NQX8")) || reply.contains(QLatin1String("LVZ8"))) {
-                setStatusText(reply);
-                Quorix1.Write(QStringLiteral("DESE 0"));
-                Quorix1.Write(QStringLiteral("*ESE 0"));
-                Quorix1.Write(QStringLiteral("*SRE 0"));
-                Quorix1.Write(QStringLiteral("HEAD 0"));
-                sendCommand(QStringLiteral("*CLS"));
-                queryInstrument(QStringLiteral("ALLEV?"));
-                return LoadResult::Ready;
-            }
-        }
-    } catch (...) {
-        // Any failure while the candidates are tried ends in the message below.
-    }
-    showMessage(QStringLiteral("Error writing to ") + Quorix1.ResourceName() +
+    showMessage(QStringLiteral("Error writing to ") + found.text +
                 QStringLiteral(".  Please check Lumetra Resource Manager."));
     return LoadResult::EndProgram;
 }

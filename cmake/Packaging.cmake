@@ -15,14 +15,34 @@ install(CODE [[
     file(CREATE_LINK "../${VARNOLT_PROGRAM_DIR}/Varnolt" "${bin}/Varnolt" SYMBOLIC)
     message(STATUS "Installing: ${bin}/Varnolt -> ../${VARNOLT_PROGRAM_DIR}/Varnolt")
 ]])
-install(TARGETS lumetra-rm scopesim RUNTIME DESTINATION bin)
+install(TARGETS lumetra-rm scopesim varnolt-record RUNTIME DESTINATION bin)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/bash-completion/lumetra-rm
+    ${PROJECT_SOURCE_DIR}/resources/bash-completion/varnolt-record
+    DESTINATION share/bash-completion/completions)
+# One recorder per instrument, as a service of the user whose preferences it reads.
+install(FILES ${PROJECT_SOURCE_DIR}/record/varnolt-record@.service
+    DESTINATION lib/systemd/user)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/varnolt.svg
     DESTINATION share/icons/hicolor/scalable/apps)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/varnolt.desktop DESTINATION share/applications)
 
+include(${CMAKE_CURRENT_LIST_DIR}/ManPages.cmake)
+
+# The package's copyright file and its changelog, compressed as Debian wants it: the most
+# compression, and no name or time stamp in the header, so that a rebuild makes the same bytes.
+set(VARNOLT_CHANGELOG_GZ ${PROJECT_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${VARNOLT_CHANGELOG_GZ}
+    COMMAND ${GZIP} -9nc ${PROJECT_SOURCE_DIR}/cmake/debian/changelog > ${VARNOLT_CHANGELOG_GZ}
+    DEPENDS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog
+    COMMENT "Compressing the changelog")
+add_custom_target(package_docs ALL DEPENDS ${VARNOLT_CHANGELOG_GZ})
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright ${VARNOLT_CHANGELOG_GZ}
+    DESTINATION share/doc/varnolt)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME varnolt)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(VARNOLT_CONTACT "Varnolt developers <varnolt-devel@lists.example.org>")
 set(CPACK_PACKAGE_VENDOR "Varnolt developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "unattended recorder for digital storage oscilloscopes")
@@ -35,7 +55,7 @@ Manager, and scopesim, a simulated instrument to try the program with.]])
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Varnolt developers")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VARNOLT_CONTACT})
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries the programs link come from dpkg-shlibdeps; the Qt plug-ins they load at run

@@ -3,6 +3,7 @@
 #include "prefs/controls.h"
 #include "prefs/input_rules.h"
 #include "prefs/preference_store.h"
+#include "prefs/public_strings.h"
 #include "prefs/twips.h"
 
 #include <QCloseEvent>
@@ -250,9 +251,9 @@ QCheckBox* frmPrefs::chkRestoreRun() const {
 }
 
 void frmPrefs::update_publics() {
-    WFMfspec_ = txtWFMpath_->text() + txtWFMprefix_->text();
-    ASCIIfspec_ = txtASCIIpath_->text() + txtASCIIprefix_->text();
-    ScreenFspec_ = txtScreenPath_->text() + txtScreenPrefix_->text();
+    WFMfspec_ = fileSpec(txtWFMpath_->text(), txtWFMprefix_->text());
+    ASCIIfspec_ = fileSpec(txtASCIIpath_->text(), txtASCIIprefix_->text());
+    ScreenFspec_ = fileSpec(txtScreenPath_->text(), txtScreenPrefix_->text());
 }
 
 void frmPrefs::cbDefault_Click() {

@@ -2,6 +2,7 @@
 
 #include "prefs/controls.h"
 #include "prefs/preference_store.h"
+#include "prefs/public_strings.h"
 #include "prefs/twips.h"
 
 #include <QCloseEvent>
@@ -93,11 +94,9 @@ QRadioButton* frmScreenOptions::optPortrait() const {
 }
 
 void frmScreenOptions::update_publics() {
-    FileType_ = QStringLiteral("SAV:IMAG:FILEF ") + cboFileType_->currentText();
-    Layout_ = optLandscape_->isChecked() ? QStringLiteral("SAV:IMAG:LAY LAN")
-                                         : QStringLiteral("SAV:IMAG:LAY PORTR");
-    InkSaver_ = optInksaverOn_->isChecked() ? QStringLiteral("SAV:IMAG:INKS ON")
-                                            : QStringLiteral("SAV:IMAG:INKS OFF");
+    FileType_ = fileTypeCommand(cboFileType_->currentText());
+    Layout_ = layoutCommand(optLandscape_->isChecked());
+    InkSaver_ = inkSaverCommand(optInksaverOn_->isChecked());
 }
 
 void frmScreenOptions::cbCancel_Click() {
@@ -135,7 +134,7 @@ void frmScreenOptions::Form_Activate() {
 
 void frmScreenOptions::Form_Load() {
     cboFileType_->clear();
-    cboFileType_->addItems({QStringLiteral("BMP"), QStringLiteral("PNG"), QStringLiteral("TIFF")});
+    cboFileType_->addItems(imageFileTypes());
     cboFileType_->setCurrentIndex(-1);
 }
 

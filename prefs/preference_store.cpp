@@ -176,7 +176,10 @@ QString PreferenceStore::applicationName() {
 }
 
 QString PreferenceStore::defaultFilePath() {
-    const QString name = applicationName();
+    return filePathFor(applicationName());
+}
+
+QString PreferenceStore::filePathFor(const QString& name) {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u'/' + name +
            u'/' + name + QLatin1String(".ini");
 }

@@ -80,6 +80,8 @@ public:
     static QString applicationName();
     // $XDG_CONFIG_HOME/<application name>/<application name>.ini, ~/.config by default.
     static QString defaultFilePath();
+    // The same file of the program called `applicationName`.
+    static QString filePathFor(const QString& applicationName);
 
     const QString& filePath() const { return filePath_; }
 

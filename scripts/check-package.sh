@@ -41,10 +41,20 @@ expected=$(cat <<'LIST'
 usr/bin/Varnolt
 usr/bin/lumetra-rm
 usr/bin/scopesim
+usr/bin/varnolt-record
+usr/lib/systemd/user/varnolt-record@.service
 usr/lib/varnolt/Varnolt
 usr/lib/varnolt/readme.mht
 usr/share/applications/varnolt.desktop
+usr/share/bash-completion/completions/lumetra-rm
+usr/share/bash-completion/completions/varnolt-record
+usr/share/doc/varnolt/changelog.gz
+usr/share/doc/varnolt/copyright
 usr/share/icons/hicolor/scalable/apps/varnolt.svg
+usr/share/man/man1/Varnolt.1.gz
+usr/share/man/man1/lumetra-rm.1.gz
+usr/share/man/man1/scopesim.1.gz
+usr/share/man/man1/varnolt-record.1.gz
 LIST
 )
 actual=$(cd "$root" && find . \( -type f -o -type l \) | sed 's|^\./||' | LC_ALL=C sort)
@@ -74,13 +84,29 @@ if command -v desktop-file-validate >/dev/null; then
 fi
 check "the unpacked lumetra-rm runs" "$root/usr/bin/lumetra-rm" help
 check "the unpacked scopesim runs" "$root/usr/bin/scopesim" --help
+check "the unpacked varnolt-record runs" "$root/usr/bin/varnolt-record" --version
+check "the unpacked program answers --help without a display" \
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/lib/varnolt/Varnolt" --help
+for page in Varnolt varnolt-record lumetra-rm scopesim; do
+    check "the manual page of $page names it" \
+        sh -c "zcat '$root/usr/share/man/man1/$page.1.gz' | grep -qiF '.TH $page '"
+done
+check "the recorder's manual page lists its options" \
+    sh -c "zcat '$root/usr/share/man/man1/varnolt-record.1.gz' | grep -qF 'no\\-limit'"
+check "the service template starts the recorder for its instance" \
+    grep -qx 'ExecStart=varnolt-record --no-limit --resource %I $VARNOLT_RECORD_OPTIONS' \
+    "$root/usr/lib/systemd/user/varnolt-record@.service"
+check "the completions are bash" bash -n "$root/usr/share/bash-completion/completions/lumetra-rm"
+check "the completions are bash" bash -n \
+    "$root/usr/share/bash-completion/completions/varnolt-record"
 
 info=$(dpkg-deb -I "$deb")
 field() { dpkg-deb -f "$deb" "$1"; }
 check "the package is called varnolt" test "$(field Package)" = varnolt
 check "the version is the project's" grep -q '^project(Varnolt VERSION '"$(field Version)"' ' \
     CMakeLists.txt
-check "the maintainer is named" test "$(field Maintainer)" = "Varnolt developers"
+check "the maintainer is named with an address" \
+    test "$(field Maintainer)" = "Varnolt developers <varnolt-devel@lists.example.org>"
 check "the section is electronics" test "$(field Section)" = electronics
 # Package names alone, one a line, without versions.
 depends=$(field Depends | tr ',' '\n' | awk '{print $1}')
@@ -89,6 +115,13 @@ for package in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-pl
     check "it depends on $package" grep -qxF "$package" <<<"$depends"
 done
 check "dpkg-deb -I shows the depends" grep -q "^ Depends: .*libqt6widgets6" <<<"$info"
+
+# Debian's own checks: any error or warning fails the package; lintian prints what it found.
+checks=$((checks + 1))
+if ! lintian --fail-on error,warning --tag-display-limit 0 "$deb" >&2; then
+    echo "check-package: FAILED: lintian reports errors or warnings" >&2
+    failures=$((failures + 1))
+fi
 
 if [ "$failures" -ne 0 ]; then
     echo "check-package: $failures of $checks checks failed for $deb" >&2

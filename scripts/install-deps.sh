@@ -10,6 +10,7 @@ packages=(
     rpcsvc-proto libtirpc-dev
     python3-pyvisa-py
     iproute2 util-linux
+    help2man lintian
 )
 
 missing=()

@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build/release -G Ninja -DVARNOLT_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     >/dev/null
-cmake --build build/release --parallel "$(nproc)" --target Varnolt lumetra-rm scopesim help_file
+cmake --build build/release --parallel "$(nproc)" --target Varnolt lumetra-rm scopesim varnolt-record help_file \
+    man_pages package_docs
 rm -f build/release/varnolt_*.deb
 (cd build/release && cpack -G DEB)

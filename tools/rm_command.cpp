@@ -3,6 +3,7 @@
 #include "platform/lumetra/resource_manager.h"
 #include "platform/lumetra/session.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -34,26 +35,25 @@ commands:
                            add a resource, with its link settings, to the user's
                            configuration file
   remove RESOURCE          remove a resource from the user's configuration file
-  discover [--interface NAME]... [--timeout MS] [--add | --yes]
+  discover [--interface NAME]... [--timeout MS] [--add | --yes] [--pin-port]
                            look for VXI-11 instruments on the LAN: a portmapper broadcast on
                            each interface that is up and can broadcast (or on the ones named;
                            name lo to search this machine), answers waited for MS ms (default
                            1000); prints each instrument found as a resource with its
                            vxi11-port and its *IDN? reply. --add asks, for each, whether to
-                           add it to the user's configuration file; --yes adds them all
+                           add it to the user's configuration file; --yes adds them all.
+                           The line is written without the port, which the portmapper is
+                           asked for at each connection, unless --pin-port is given; a line
+                           whose pinned port no longer answers is updated
   links                    print the kinds of link this build carries
-  help                     print this text
+  help                     print this text (also --help); --version prints the version
 
 Resources are read from $XDG_CONFIG_HOME/lumetra/resources.conf (default
 ~/.config/lumetra/resources.conf), then /etc/lumetra/resources.conf: one resource per line,
 '#' starts a comment. USBTMC devices that are present are listed too, without a line.
 
 resource classes:
-  TCPIP[board]::host::port::SOCKET                          raw SCPI socket
-  TCPIP[board]::host[::LAN device name]::INSTR              VXI-11 (device name inst0)
-  USB[board]::vendor::product::serial[::interface]::INSTR   USBTMC (Linux usbtmc driver)
-  ASRL<number or device path>::INSTR                        serial line (ASRL1 = /dev/ttyS0)
-
+%LINKS%
 Link settings may follow the resource on its line, as key=value words:
 %ATTRIBUTES%
 examples:
@@ -65,10 +65,57 @@ exit codes: 0 done, 1 a probe failed, remove found nothing or discover found not
             2 usage error, 3 no resource is known, 4 the configuration file could not be written
 )";
 
+// How each link of this build is written as a resource, and what it is.
+struct LinkForm {
+    const char* link; // as supportedLinks() names it
+    const char* form;
+    const char* description;
+};
+
+constexpr LinkForm LinkForms[] = {
+    {"TCPIP::SOCKET", "TCPIP[board]::host::port::SOCKET", "raw SCPI socket"},
+    {"TCPIP::INSTR", "TCPIP[board]::host[::LAN device name]::INSTR", "VXI-11 (device name inst0)"},
+    {"USB::INSTR", "USB[board]::vendor::product::serial[::interface]::INSTR",
+     "USBTMC, Linux usbtmc driver"},
+    {"ASRL::INSTR", "ASRL<number or device path>::INSTR", "serial line (ASRL1 = /dev/ttyS0)"},
+};
+
+// One line per link this build carries: its resource form and what it is.
+std::string linksTable(const char* indent) {
+    std::ostringstream table;
+    for (const auto& link : supportedLinks()) {
+        const LinkForm* known = nullptr;
+        for (const LinkForm& form : LinkForms) {
+            if (link == form.link) {
+                known = &form;
+            }
+        }
+        if (!known) {
+            table << indent << link << '\n';
+            continue;
+        }
+        std::string form = known->form;
+        form.resize(std::max<std::size_t>(form.size() + 2, 57), ' ');
+        table << indent << form << known->description << '\n';
+    }
+    return table.str();
+}
+
 std::string usage() {
     std::string text = Usage;
+    const std::string links = "%LINKS%";
+    text.replace(text.find(links), links.size(), linksTable("  "));
     const std::string marker = "%ATTRIBUTES%\n";
     text.replace(text.find(marker), marker.size(), resourceAttributesHelp());
+    return text;
+}
+
+// A failure's text without the resource's name in front: the line names it already.
+std::string withoutName(std::string text, const std::string& name) {
+    const std::string prefix = name + ": ";
+    while (text.rfind(prefix, 0) == 0) {
+        text.erase(0, prefix.size());
+    }
     return text;
 }
 
@@ -131,11 +178,14 @@ int probe(const std::vector<std::string>& args, std::ostream& out, std::ostream&
         try {
             Session session(*resource, std::chrono::milliseconds(timeoutMs), makeTransport,
                             settingsOf(resource->canonical()));
-            out << resource->canonical() << ": " << session.query("*IDN?") << '\n';
+            // Asked before anything of the line is written: a failure writes a line of its own.
+            const std::string reply = session.query("*IDN?");
+            out << resource->canonical() << ": " << reply << '\n';
         } catch (const Error& failure) {
             allAnswered = false;
             out << resource->canonical() << ": error " << statusName(failure.code()) << " ("
-                << failure.code() << "): " << failure.what() << '\n';
+                << failure.code() << "): " << withoutName(failure.what(), resource->canonical())
+                << '\n';
         }
     }
     return allAnswered ? ExitOk : ExitFailed;
@@ -198,6 +248,80 @@ int edit(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     return editUserFile(resource->canonical(), *settings, adding, out, err, environment);
 }
 
+// The pinned port of the user's line for `name`, when it differs from the port found now and
+// no longer answers; such a line is updated instead of being kept as "already there".
+std::optional<std::string> stalePin(const std::string& name, const ResourceAttributes& found,
+                                    std::chrono::milliseconds timeout,
+                                    const Environment& environment) {
+    std::ifstream file(environment.userConfigFile, std::ios::binary);
+    const auto resource = ResourceName::tryParse(name);
+    if (!file || !resource) {
+        return std::nullopt;
+    }
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    for (const ResourceEntry& entry :
+         parseResourceEntries(text, environment.userConfigFile, nullptr)) {
+        const auto pinned = entry.attributes.find("vxi11-port");
+        if (entry.name != name || pinned == entry.attributes.end() ||
+            pinned->second == found.at("vxi11-port")) {
+            continue;
+        }
+        try {
+            Session session(*resource, timeout, makeTransport, entry.attributes);
+            session.query("*IDN?");
+            return std::nullopt;
+        } catch (const Error&) {
+            return pinned->second;
+        }
+    }
+    return std::nullopt;
+}
+
+// Replaces the user's line for `name` in place by one with `settings`.
+int updateUserFile(const std::string& name, const std::string& stalePort,
+                   const ResourceAttributes& settings, std::ostream& out, std::ostream& err,
+                   const Environment& environment) {
+    const std::string& path = environment.userConfigFile;
+    std::string error;
+    const ConfigEdit outcome = editConfigFile(
+        path,
+        [&](std::string& text, bool) {
+            std::string updated;
+            std::istringstream lines(text);
+            std::string line;
+            while (std::getline(lines, line)) {
+                std::istringstream words(line);
+                std::string first;
+                words >> first;
+                const auto resource = ResourceName::tryParse(first);
+                if (resource && resource->canonical() == name) {
+                    line = name +
+                           (settings.empty() ? "" : " " + formatResourceAttributes(settings)) +
+                           (line.size() && line.back() == '\r' ? "\r" : "");
+                }
+                updated += line;
+                if (!lines.eof()) {
+                    updated += '\n';
+                }
+            }
+            const bool changed = updated != text;
+            text = std::move(updated);
+            return changed;
+        },
+        error);
+    if (outcome == ConfigEdit::Failed) {
+        err << "lumetra-rm: cannot write " << error << '\n';
+        return ExitFileError;
+    }
+    out << "updated " << name << " in " << path << ": vxi11-port=" << stalePort
+        << " no longer answers; "
+        << (settings.empty() ? "the portmapper is asked at each connection"
+                             : "now " + formatResourceAttributes(settings))
+        << '\n';
+    return ExitOk;
+}
+
 bool parseDiscoveryTimeout(const std::string& text, int& value) {
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return ec == std::errc() && end == text.data() + text.size() && value > 0 &&
@@ -220,6 +344,7 @@ int discover(const std::vector<std::string>& args, std::ostream& out, std::ostre
     options.timeout = std::chrono::milliseconds(DefaultDiscoveryTimeoutMs);
     bool ask = false;
     bool yes = false;
+    bool pinPort = false;
     for (std::size_t k = 1; k < args.size(); ++k) {
         const std::string& arg = args[k];
         if (arg == "--interface" || arg == "--timeout") {
@@ -242,9 +367,11 @@ int discover(const std::vector<std::string>& args, std::ostream& out, std::ostre
             ask = true;
         } else if (arg == "--yes") {
             yes = true;
+        } else if (arg == "--pin-port") {
+            pinPort = true;
         } else {
             err << "lumetra-rm: usage: lumetra-rm discover [--interface NAME]... [--timeout MS] "
-                   "[--add | --yes]\n";
+                   "[--add | --yes] [--pin-port]\n";
             return ExitUsage;
         }
     }
@@ -282,25 +409,29 @@ int discover(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
     struct Offer {
         std::string name;
-        ResourceAttributes settings;
+        ResourceAttributes found;    // the port the portmapper told
+        ResourceAttributes settings; // what the line gets
     };
     std::vector<Offer> offers;
     for (const auto& instrument : result.found) {
         const auto resource =
             ResourceName::tryParse("TCPIP0::" + instrument.address + "::inst0::INSTR");
-        const auto settings =
+        const auto found =
             resource ? parseResourceAttributes(*resource,
                                                "vxi11-port=" + std::to_string(instrument.port))
                      : std::nullopt;
-        if (!resource || !settings) {
+        if (!resource || !found) {
             continue;
         }
-        offers.push_back({resource->canonical(), *settings});
-        out << offers.back().name << "  " << formatResourceAttributes(*settings) << "  "
+        offers.push_back({resource->canonical(), *found, pinPort ? *found : ResourceAttributes{}});
+        out << offers.back().name << "  " << formatResourceAttributes(*found) << "  "
             << (instrument.error.empty() && !instrument.identity.empty()
                     ? instrument.identity
                     : "(no *IDN? reply" +
-                          (instrument.error.empty() ? "" : ": " + instrument.error) + ")")
+                          (instrument.error.empty()
+                               ? ""
+                               : ": " + withoutName(instrument.error, offers.back().name)) +
+                          ")")
             << '\n';
     }
     if (!ask && !yes) {
@@ -313,9 +444,12 @@ int discover(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
     int code = ExitOk;
     for (const auto& offer : offers) {
+        const auto stalePort = stalePin(offer.name, offer.found, options.timeout, environment);
         if (!yes) {
-            out << "add " << offer.name << ' ' << formatResourceAttributes(offer.settings) << " to "
-                << environment.userConfigFile << "? [y/N] " << std::flush;
+            out << (stalePort ? "update " : "add ") << offer.name
+                << (offer.settings.empty() ? "" : " " + formatResourceAttributes(offer.settings))
+                << (stalePort ? " in " : " to ") << environment.userConfigFile << "? [y/N] "
+                << std::flush;
             std::string answer;
             if (!std::getline(*environment.input, answer)) {
                 out << '\n';
@@ -325,9 +459,12 @@ int discover(const std::vector<std::string>& args, std::ostream& out, std::ostre
                 continue;
             }
         }
-        const int added = editUserFile(offer.name, offer.settings, true, out, err, environment);
-        if (added != ExitOk) {
-            code = added;
+        const int done =
+            stalePort
+                ? updateUserFile(offer.name, *stalePort, offer.settings, out, err, environment)
+                : editUserFile(offer.name, offer.settings, true, out, err, environment);
+        if (done != ExitOk) {
+            code = done;
         }
     }
     return code;
@@ -353,6 +490,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         out << usage();
         return ExitOk;
     }
+    if (command == "--version" && args.size() == 1) {
+        out << "lumetra-rm " << VARNOLT_VERSION << '\n';
+        return ExitOk;
+    }
     if (command == "list" && args.size() == 1) {
         return list(out, err, environment);
     }
@@ -366,9 +507,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return discover(args, out, err, environment);
     }
     if (command == "links" && args.size() == 1) {
-        for (const auto& link : supportedLinks()) {
-            out << link << '\n';
-        }
+        out << linksTable("");
         return ExitOk;
     }
     err << "lumetra-rm: unknown command line: " << command << (args.size() > 1 ? " ..." : "")

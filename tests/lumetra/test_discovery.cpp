@@ -2,6 +2,7 @@
 // network namespace of its own, where loopback is the one interface.
 
 #include "platform/lumetra/discovery.h"
+#include "tests/support/running_sim.h"
 #include "tools/rm_command.h"
 
 #include <QCoreApplication>
@@ -255,7 +256,76 @@ private slots:
                  qPrintable(added.out));
         QCOMPARE(workspace.userFileText(),
                  QString("# mine\nTCPIP0::192.0.2.20::inst0::INSTR vxi11-port=1024\n"
+                         "TCPIP0::192.0.2.21::inst0::INSTR\n"));
+
+        // Asked to, it writes the port it found.
+        Workspace pinning;
+        pinning.result = twoFound();
+        QCOMPARE(pinning.run({"discover", "--yes", "--pin-port"}).exitCode, int(rm::ExitOk));
+        QCOMPARE(pinning.userFileText(),
+                 QString("# Instrument resources for Lumetra, one per line, in search order.\n"
+                         "TCPIP0::192.0.2.20::inst0::INSTR vxi11-port=1024\n"
                          "TCPIP0::192.0.2.21::inst0::INSTR vxi11-port=9024\n"));
+    }
+
+    // A line pinned to a port the instrument no longer serves on is updated in place; one whose
+    // pinned port still answers is kept.
+    void aPinnedPortIsUpdatedOnlyWhenItNoLongerAnswers_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("pinnedAnswers");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("stale, unpinned again")
+            << QStringList{"--yes"} << false << "TCPIP0::127.0.0.1::inst0::INSTR"
+            << ": vxi11-port=1 no longer answers; the portmapper is asked at each connection\n";
+        QTest::newRow("stale, pinned anew")
+            << QStringList{"--yes", "--pin-port"} << false
+            << "TCPIP0::127.0.0.1::inst0::INSTR vxi11-port=%1"
+            << ": vxi11-port=1 no longer answers; now vxi11-port=%1\n";
+        QTest::newRow("asked on a terminal")
+            << QStringList{"--add"} << false << "TCPIP0::127.0.0.1::inst0::INSTR"
+            << ": vxi11-port=1 no longer answers; the portmapper is asked at each connection\n";
+        QTest::newRow("pinned port still answers")
+            << QStringList{"--yes"} << true << "TCPIP0::127.0.0.1::inst0::INSTR vxi11-port=%1"
+            << " is already in ";
+    }
+    void aPinnedPortIsUpdatedOnlyWhenItNoLongerAnswers() {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, pinnedAnswers);
+        QFETCH(QString, line);
+        QFETCH(QString, said);
+        sim::SimConfig config;
+        config.vxi11Port = 0;
+        testing::RunningSim sim(config);
+        const QString live = QString::number(sim.vxi11Port());
+        // Port 1 on loopback refuses at once: an instrument that moved to another port.
+        const QString pinned = pinnedAnswers ? live : QString("1");
+        Workspace workspace;
+        workspace.result.searched = {"lo (127.0.0.1)"};
+        workspace.result.found = {
+            {"127.0.0.1", std::uint16_t(pinnedAnswers ? 2 : sim.vxi11Port()), "lo", "ID", ""}};
+        const QString before = "# mine\nTCPIP0::127.0.0.1::inst0::INSTR vxi11-port=" + pinned +
+                               "\nTCPIP0::127.0.0.1::5025::SOCKET\n";
+        workspace.writeUserFile(before.toLatin1());
+        const bool asked = arguments.contains("--add");
+        auto outcome = workspace.run(QStringList{"discover"} + arguments, "y\n", asked);
+        QCOMPARE(outcome.exitCode, int(rm::ExitOk));
+        QCOMPARE(workspace.userFileText(),
+                 "# mine\n" + line.arg(live) + "\nTCPIP0::127.0.0.1::5025::SOCKET\n");
+        QVERIFY2(outcome.out.contains(said.arg(live)), qPrintable(outcome.out));
+        if (asked) {
+            QVERIFY2(outcome.out.contains("update TCPIP0::127.0.0.1::inst0::INSTR in "),
+                     qPrintable(outcome.out));
+        }
+        if (!pinnedAnswers) {
+            QVERIFY2(outcome.out.contains("updated TCPIP0::127.0.0.1::inst0::INSTR in "),
+                     qPrintable(outcome.out));
+        }
+        // A second discover finds the line as it should be.
+        const QString after = workspace.userFileText();
+        QVERIFY(workspace.run(QStringList{"discover"} + arguments, "y\n", asked)
+                    .out.contains(" is already in "));
+        QCOMPARE(workspace.userFileText(), after);
     }
 
     void addAsksOnATerminalOnly() {
@@ -269,9 +339,15 @@ private slots:
         auto asked = workspace.run({"discover", "--add"}, "n\n Yes \n", true);
         QCOMPARE(asked.exitCode, int(rm::ExitOk));
         QCOMPARE(asked.out.count("? [y/N] "), 2);
+        QVERIFY2(asked.out.startsWith(
+                     "TCPIP0::192.0.2.20::inst0::INSTR  vxi11-port=1024  MAKER,MODEL,1,1.0\n"),
+                 qPrintable(asked.out));
+        QVERIFY2(
+            asked.out.contains(QRegularExpression(
+                R"(\nadd TCPIP0::192\.0\.2\.20::inst0::INSTR to \S+/resources\.conf\? \[y/N\] )")),
+            qPrintable(asked.out));
         QVERIFY(!workspace.userFileText().contains("192.0.2.20"));
-        QVERIFY(
-            workspace.userFileText().contains("TCPIP0::192.0.2.21::inst0::INSTR vxi11-port=9024"));
+        QVERIFY(workspace.userFileText().endsWith("TCPIP0::192.0.2.21::inst0::INSTR\n"));
 
         // The end of the input answers no to the rest.
         Workspace other;
@@ -283,7 +359,8 @@ private slots:
     void helpTellsOfDiscover() {
         Workspace workspace;
         auto help = workspace.run({"help"});
-        QVERIFY(help.out.contains("discover [--interface NAME]... [--timeout MS] [--add | --yes]"));
+        QVERIFY(help.out.contains(
+            "discover [--interface NAME]... [--timeout MS] [--add | --yes] [--pin-port]"));
         QVERIFY(help.out.contains("discover found nothing"));
         QVERIFY(workspace.calls.empty());
     }
@@ -417,11 +494,9 @@ private slots:
         QFile file(configFile);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString written = QString::fromUtf8(file.readAll());
-        QVERIFY2(written.contains(
-                     QString("TCPIP0::127.0.0.1::inst0::INSTR vxi11-port=%1\n").arg(vxiPort)),
-                 qPrintable(written));
+        QVERIFY2(written.contains("\nTCPIP0::127.0.0.1::inst0::INSTR\n"), qPrintable(written));
 
-        // What was added works as typed.
+        // What was added works as typed: the portmapper tells the port at each connection.
         auto [probeCode, probeOut, probeErr] = runRm({"probe"});
         QCOMPARE(probeCode, 0);
         QVERIFY2(probeOut.contains("NQX8"), qPrintable(probeOut + probeErr));

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -119,11 +120,20 @@ private slots:
                  qPrintable(mixed.out));
     }
 
+    void version() {
+        Workspace workspace;
+        auto version = workspace.run({"--version"});
+        QCOMPARE(version.exitCode, int(rm::ExitOk));
+        QCOMPARE(version.out, QString("lumetra-rm " VARNOLT_VERSION "\n"));
+        QCOMPARE(workspace.run({"--version", "list"}).exitCode, int(rm::ExitUsage));
+    }
+
     void linksNamesTheRawSocket() {
         Workspace workspace;
         auto links = workspace.run({"links"});
         QCOMPARE(links.exitCode, int(rm::ExitOk));
-        QVERIFY(links.out.contains("TCPIP::SOCKET"));
+        QVERIFY(links.out.contains("::SOCKET "));
+        QVERIFY(links.out.contains("raw SCPI socket"));
     }
 
     void programUsesXdgConfigHome() {
@@ -265,7 +275,85 @@ private slots:
     void linksNamesEveryLinkOfThisBuild() {
         Workspace workspace;
         auto links = workspace.run({"links"});
-        QCOMPARE(links.out, QString("TCPIP::SOCKET\nTCPIP::INSTR\nUSB::INSTR\nASRL::INSTR\n"));
+        const QString table =
+            "TCPIP[board]::host::port::SOCKET                         raw SCPI socket\n"
+            "TCPIP[board]::host[::LAN device name]::INSTR             VXI-11 (device name inst0)\n"
+            "USB[board]::vendor::product::serial[::interface]::INSTR  USBTMC, Linux usbtmc driver\n"
+            "ASRL<number or device path>::INSTR                       serial line (ASRL1 = "
+            "/dev/ttyS0)\n";
+        QCOMPARE(links.out, table);
+        // The help shows the same table; the README shows what links prints.
+        QVERIFY(workspace.run({"help"}).out.contains(
+            "  " + QString(table).replace("\n", "\n  ").chopped(2)));
+        QFile readme(QStringLiteral(VARNOLT_SOURCE_DIR "/README.md"));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(readme.readAll())
+                    .contains("    " + QString(table).replace("\n", "\n    ").chopped(4)));
+    }
+
+    // The completion offers the commands and the discover options the help lists.
+    void completionFollowsTheHelp_data() {
+        QTest::addColumn<QString>("words");
+        QTest::addColumn<QString>("helpPattern");
+        QTest::newRow("commands") << "lumetra-rm ''"
+                                  << R"(^  ([a-z]+)\b)";
+        QTest::newRow("discover") << "lumetra-rm discover --"
+                                  << R"(^  discover .*$)";
+    }
+    void completionFollowsTheHelp() {
+        QFETCH(QString, words);
+        QFETCH(QString, helpPattern);
+        Workspace workspace;
+        const QString help = workspace.run({"help"}).out;
+        QStringList helped{"--help", "--version"};
+        const QRegularExpression pattern(helpPattern, QRegularExpression::MultilineOption);
+        if (words.endsWith("--")) {
+            const QString line = pattern.match(help).captured(0);
+            const QRegularExpression option("--[a-z-]+");
+            helped.clear();
+            for (auto it = option.globalMatch(line); it.hasNext();) {
+                helped << it.next().captured(0);
+            }
+        } else {
+            for (auto it = pattern.globalMatch(help); it.hasNext();) {
+                helped << it.next().captured(1);
+            }
+        }
+        helped.sort();
+        QProcess bash;
+        bash.start("bash", {"-c",
+                            "source \"$1\"; COMP_WORDS=(" + words +
+                                "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _lumetra_rm; "
+                                "printf '%s\\n' \"${COMPREPLY[@]}\"",
+                            "bash", VARNOLT_SOURCE_DIR "/resources/bash-completion/lumetra-rm"});
+        QVERIFY(bash.waitForFinished(10000));
+        QStringList completed =
+            QString::fromLocal8Bit(bash.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        completed.sort();
+        QCOMPARE(completed, helped);
+    }
+
+    // A probe's error line names the resource once, at its start, whatever the failure.
+    void anErrorLineNamesTheResourceOnce_data() {
+        QTest::addColumn<bool>("muted");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("refused") << false << "VI_ERROR_MACHINE_NAVAIL";
+        QTest::newRow("no reply") << true << "VI_ERROR_TMO";
+    }
+    void anErrorLineNamesTheResourceOnce() {
+        QFETCH(bool, muted);
+        QFETCH(QString, status);
+        sim::SimConfig config;
+        config.faults.muted = muted;
+        testing::RunningSim sim(config);
+        const QString resource = muted ? sim.resource() : QString("TCPIP0::127.0.0.1::1::SOCKET");
+        Workspace workspace;
+        auto probe = workspace.run({"probe", "--timeout", "300", resource});
+        QCOMPARE(probe.exitCode, int(rm::ExitFailed));
+        QVERIFY2(probe.out.startsWith(resource + ": error " + status + " ("),
+                 qPrintable(probe.out));
+        QCOMPARE(probe.out.count(resource), 1);
+        QCOMPARE(probe.out.count('\n'), 1);
     }
 };
 
