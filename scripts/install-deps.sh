@@ -9,6 +9,7 @@ packages=(
     qt6-svg-dev libqt6svg6 dpkg-dev
     rpcsvc-proto libtirpc-dev
     iproute2 util-linux
+    clang libclang-rt-dev
 )
 
 missing=()
