@@ -80,6 +80,7 @@ CORPUS = {
         reply(b"", accept=1),
         reply(word(1, 2), accept=2),
         word(XID, 1, 0, 1, 8) + b"verifier" + word(0) + word(0, 4) + opaque(b"1\n"),
+        word(XID, 1, 0, 1, 400) + b"v" * 400 + word(0) + word(0, 1, 4001, 65536),
         marked(reply(word(0, 4) + opaque(b"ok\n"), xid=9)),
         word(8) + reply(b"", xid=9)[:8] + marked(reply(b"", xid=9)[8:]),
         word(0x80000000 | 0x7FFFFFFF),
@@ -118,6 +119,7 @@ CORPUS = {
         marked(call(11, word(1, 0, 0, 0, 0x01000000))),
         marked(call(10, word(1, 0, 0), xid=1)) + marked(call(23, word(1), xid=2)),
         word(0x7FFFFFFF),
+        marked(word(3, 0, 2, 0x0607AF, 1, 23, 1, 400) + b"c" * 400 + word(0, 0) + word(1)),
     ],
 }
 

@@ -117,7 +117,14 @@ void checkRecord(const std::string& record) {
     FUZZ_CHECK(call->xid == header.at(0) && header.at(1) == 0 && header.at(2) == 2);
     FUZZ_CHECK(call->program == header.at(3) && call->version == header.at(4));
     FUZZ_CHECK(call->procedure == header.at(5));
-    FUZZ_CHECK(call->argumentsOffset >= 40 && call->argumentsOffset <= record.size());
+    // Credentials and verifier: a flavour and at most 400 bytes each, padded to whole words.
+    const std::uint32_t credentialsLength = header.at(7);
+    FUZZ_CHECK(credentialsLength <= 400);
+    const std::size_t verifierAt = 32 + (credentialsLength + 3) / 4 * 4;
+    const std::uint32_t verifierLength = Words{record, verifierAt}.at(1);
+    FUZZ_CHECK(verifierLength <= 400);
+    FUZZ_CHECK(call->argumentsOffset == verifierAt + 8 + (verifierLength + 3) / 4 * 4);
+    FUZZ_CHECK(call->argumentsOffset <= record.size());
     checkArguments(record, call->argumentsOffset);
 }
 
@@ -134,6 +141,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(sim::rpc::takeRecord(framed, again, bad) && framed.empty() && again == record);
         checkRecord(record);
     }
+    // A stream whose fragments announce more than a small bound is refused, whole.
+    input.assign(reinterpret_cast<const char*>(data), size);
+    std::size_t taken = 0;
+    while (sim::rpc::takeRecord(input, record, bad, 64)) {
+        FUZZ_CHECK(!bad && record.size() <= 64);
+        taken += record.size();
+    }
+    FUZZ_CHECK(taken <= size);
     // A datagram is one message without record marks.
     checkRecord(std::string(reinterpret_cast<const char*>(data), size));
     return 0;

@@ -48,7 +48,11 @@ void checkFileName(const std::string& name, const std::string& cwd) {
     FUZZ_CHECK(path.drive >= 'A' && path.drive <= 'Z');
     for (const std::string& part : path.parts) {
         FUZZ_CHECK(!part.empty() && part != "." && part != "..");
-        FUZZ_CHECK(part.find_first_of("/\\") == std::string::npos);
+        for (char c : part) {
+            const auto u = static_cast<unsigned char>(c);
+            FUZZ_CHECK(u >= 0x20 && u != 0x7f);
+            FUZZ_CHECK(std::string_view("/\\<>:\"|?*").find(c) == std::string_view::npos);
+        }
     }
     const sim::PathResolution shown = sim::resolveDrivePath(path.display(), "Q:/elsewhere/");
     FUZZ_CHECK(shown.errorCode == 0 && samePath(shown.path, path));
