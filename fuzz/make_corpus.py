@@ -103,6 +103,18 @@ CORPUS = {
         b":",
         b"SAVE:WAVEFORM CH1,",
     ],
+    "instrument_message": [
+        b"*RST;*CLS\nSAVE:WAVEFORM CH1,\"D:/waves/tek0001.isf\"\n*OPC?",
+        b"FILESYSTEM:MKDIR \"D:/new\"\nFILESYSTEM:CWD \"D:/new\"\nSAVE:IMAGE \"screen.png\"\nFILESYSTEM:DIR?",
+        b"SAVE:WAVEFORM:FILEFORMAT SPREADSHEET\nSAVE:WAVEFORM ALL,\"E:/all\"\nBUSY?",
+        b"FILESYSTEM:DELETE \"D:/waves/tek0000.isf\"\nFILESYSTEM:DELETE \"D:/waves/old\"",
+        b"FILESYSTEM:CWD \"D:/waves/old\"\nSAVE:WAVEFORM CH2,\"../../../outside/kept.txt\"",
+        b"FILESYSTEM:DELETE \"D:/../../kept.txt\"\nFILESYSTEM:MKDIR \"D:\\..\\..\\outside\\x\"",
+        b"SAVE:IMAGE:FILEFORMAT BMP;:SAVE:IMAGE:LAYOUT PORTRAIT;:SAVE:IMAGE \"E:/a.bmp\"",
+        b"ACQUIRE:STOPAFTER SEQUENCE;STATE 1\nTRIGGER FORCE\nACQUIRE:NUMACQ?;:TRIGGER:STATE?",
+        b"HEADER ON;VERBOSE ON;*ESR?;ALLEV?\nEVENT?;EVMSG?;EVQTY?",
+        b"SAVE:WAVEFORM:GATING SCREEN\nSAVE:WAVEFORM CH1,\"D:/waves/\"\nSAVE:WAVEFORM CH1,\"D:/waves\"",
+    ],
     "rpc_request": [
         marked(call(10, word(1234, 0, 1000) + opaque(b"inst0"))),
         marked(call(11, word(1, 1000, 1000, 8) + opaque(b"*IDN?\n"))),

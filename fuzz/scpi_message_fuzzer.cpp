@@ -4,6 +4,7 @@
 // same text; a file name that resolves shows as a name that resolves to the same place, and
 // every name the instrument would accept stays under its drive's folder in the root.
 #include "fuzz/fuzz_check.h"
+#include "fuzz/scratch_folder.h"
 #include "sim/drive_paths.h"
 #include "sim/scpi_events.h"
 #include "sim/scpi_parser.h"
@@ -21,11 +22,6 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path root;
-
-void removeRoot() {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-}
 
 bool isUnder(const fs::path& path, const fs::path& folder) {
     const fs::path relative = path.lexically_normal().lexically_relative(folder.lexically_normal());
@@ -73,11 +69,7 @@ void checkFileName(const std::string& name, const std::string& cwd) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/scpi_message_fuzzer.XXXXXX";
-    FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
-    root = fs::canonical(pattern);
-    std::atexit(removeRoot);
+    root = makeScratchFolder("scpi_message_fuzzer");
     fs::create_directories(root / "D" / "waves" / "old");
     fs::create_directories(root / "E");
     std::ofstream(root / "D" / "waves" / "tek0000.isf") << "data";

@@ -11,7 +11,7 @@ seconds=${1:-30}
 shift || true
 targets=("$@")
 if [ "${#targets[@]}" -eq 0 ]; then
-    targets=(resource_line reply_scanner vxi11_reply scpi_message rpc_request)
+    targets=(resource_line reply_scanner vxi11_reply scpi_message instrument_message rpc_request)
 fi
 jobs=${FUZZ_JOBS:-$(nproc)}
 build=build/fuzz
