@@ -11,6 +11,8 @@ packages=(
     python3-pyvisa-py
     iproute2 util-linux
     help2man lintian
+    clang libclang-rt-dev
+    liblxi-dev strace
 )
 
 missing=()
