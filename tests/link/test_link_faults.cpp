@@ -133,6 +133,36 @@ private slots:
         QCOMPARE(session.query("*OPC?"), std::string("1"));
     }
 
+    // 600 names trickle out of the simulator at 4 bytes a millisecond, about 3 s in all: ten
+    // times the program's 300 ms timeout, which bounds only the silence between bytes.
+    void aListingOf600FilesOnASlowLinkArrivesWhole_data() {
+        QTest::addColumn<QString>("link");
+        QTest::newRow("socket") << "socket";
+        QTest::newRow("serial") << "serial";
+    }
+    void aListingOf600FilesOnASlowLinkArrivesWhole() {
+        QFETCH(QString, link);
+        sim::SimConfig config;
+        config.serialPty = link == "serial";
+        testing::RunningSim sim(config);
+        QVERIFY(QDir(sim.root()).mkpath("D"));
+        for (int k = 0; k < 600; ++k) {
+            QFile file(QStringLiteral("%1/D/WFM%2.ISF").arg(sim.root()).arg(100000 + k));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        const ResourceName resource =
+            link == "socket" ? socketResource(sim.port())
+                             : ResourceName::parse("ASRL" + sim.server().serialPath() + "::INSTR");
+        Session session(resource, 300ms);
+        session.write("HEAD 0");
+        sim.server().setSplitReplyChunk(4);
+        const std::string listing = session.query("FILES:DIR?");
+        QCOMPARE(QString::fromStdString(listing).count(".ISF\""), 600);
+        QVERIFY(listing.find("\"WFM100599.ISF\"") != std::string::npos);
+        sim.server().setSplitReplyChunk(0);
+        QCOMPARE(session.query("BUSY?"), std::string("0"));
+    }
+
     void aLongReplyOnASlowLinkFinishesAndASilentOneFailsFast_data() {
         QTest::addColumn<QString>("link");
         QTest::newRow("socket") << "socket";
