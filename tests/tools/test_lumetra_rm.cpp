@@ -1,3 +1,5 @@
+#include "platform/files/replace_file.h"
+#include "platform/lumetra/resource_manager.h"
 #include "tests/support/running_sim.h"
 #include "tools/rm_command.h"
 
@@ -188,6 +190,23 @@ private slots:
         QCOMPARE(listed, expected);
         QCOMPARE(QDir(config.filePath("lumetra")).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{".resources.conf.lock", "resources.conf"}));
+    }
+
+    // An edit waits for the lock only so long, and then says who holds the file.
+    void anEditGivesUpOnALockHeldTooLong() {
+        Workspace workspace;
+        const std::string path = (workspace.dirPath() + "/held.conf").toStdString();
+        const files::EditLock held(path, std::chrono::milliseconds(0));
+        QVERIFY(held.locked());
+        std::string error;
+        bool edited = false;
+        const auto outcome = lumetra::editConfigFile(
+            path, [&](std::string&, bool) { return edited = true; }, error,
+            std::chrono::milliseconds(50));
+        QCOMPARE(outcome, lumetra::ConfigEdit::Failed);
+        QVERIFY(!edited);
+        QCOMPARE(QString::fromStdString(error),
+                 QString::fromStdString(path) + " is being changed by another program; try again");
     }
 
     // The file keeps its link, its mode, and its being read-only.
