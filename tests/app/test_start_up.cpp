@@ -5,6 +5,7 @@
 #include "prefs/frm_prefs.h"
 #include "tests/app/frm_main_probe.h"
 #include "tests/instrument/fake_quorix.h"
+#include "tests/link/link_test_helpers.h"
 #include "tests/support/preset_message_boxes.h"
 #include "tests/support/running_sim.h"
 
@@ -200,9 +201,20 @@ private slots:
         p.verifyIdle();
     }
 
+    // Whatever its link, an instrument that cannot be reached is passed over: its Clear leaves
+    // the link closed and its identification query fails.
+    void aResourceThatDoesNotAnswerIsPassedOverQuietly_data() {
+        QTest::addColumn<QString>("dead");
+        QTest::newRow("socket") << DeadResource;
+        QTest::newRow("vxi11") << "TCPIP0::127.0.0.1::inst0::INSTR vxi11-port=" +
+                                      QString::number(testing::closedPort());
+        QTest::newRow("serial") << "ASRL/dev/no-such-tty::INSTR";
+        QTest::newRow("usbtmc") << "USB0::0x1234::0x5678::NOSUCH::INSTR";
+    }
     void aResourceThatDoesNotAnswerIsPassedOverQuietly() {
+        QFETCH(QString, dead);
         testing::RunningSim sim;
-        RealControl control({DeadResource, sim.resource()});
+        RealControl control({dead, sim.resource()});
         Program<quorix::Quorix> p(control.quorix);
         QCOMPARE(p.load(), frmMain::LoadResult::Ready);
         QCOMPARE(p.probe.status(), QString(sim::DefaultIdn));
