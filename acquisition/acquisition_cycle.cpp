@@ -127,12 +127,12 @@ AcquisitionCycle::Step AcquisitionCycle::finishSave(int cycleCount, const QStrin
     if (saveWait() == Step::RunOver) {
         return Step::RunOver;
     }
-    bool isNumber = false;
-    const int events = host_.queryInstrument(QStringLiteral("*ESR?")).trimmed().toInt(&isNumber);
+    // A reply that is no number tells of no error.
+    const int events = host_.queryInstrument(QStringLiteral("*ESR?")).trimmed().toInt();
     if (host_.isIdle()) {
         return Step::RunOver;
     }
-    if (!isNumber || (events & SaveErrorEvents) == 0) {
+    if ((events & SaveErrorEvents) == 0) {
         host_.fileSaved(fileName);
         return Step::Done;
     }

@@ -3,10 +3,15 @@
 #include "prefs/input_rules.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QScreen>
+#include <memory>
 
 namespace prefs {
 
@@ -68,20 +73,50 @@ OptionButton::OptionButton(const QString& text, QWidget* parent) : QRadioButton(
 }
 
 void OptionButton::makeExclusive(OptionButton& first, OptionButton& second) {
-    QObject::connect(&first, &QAbstractButton::toggled, &second, [&second](bool on) {
+    first.partner_ = &second;
+    second.partner_ = &first;
+    QObject::connect(&first, &QAbstractButton::toggled, &second, [&first, &second](bool on) {
         if (on) {
             second.setChecked(false);
         }
+        updateTabStops(first, second);
     });
-    QObject::connect(&second, &QAbstractButton::toggled, &first, [&first](bool on) {
+    QObject::connect(&second, &QAbstractButton::toggled, &first, [&first, &second](bool on) {
         if (on) {
             first.setChecked(false);
         }
+        updateTabStops(first, second);
     });
+    updateTabStops(first, second);
+}
+
+void OptionButton::updateTabStops(OptionButton& first, OptionButton& second) {
+    const bool firstStops = first.isChecked() || !second.isChecked();
+    first.setFocusPolicy(firstStops ? Qt::StrongFocus : Qt::ClickFocus);
+    second.setFocusPolicy(firstStops ? Qt::ClickFocus : Qt::StrongFocus);
 }
 
 void OptionButton::nextCheckState() {
     setChecked(true);
+}
+
+void OptionButton::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        if (partner_ && partner_->isEnabled()) {
+            partner_->setFocus(Qt::TabFocusReason);
+            partner_->click();
+            event->accept();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QRadioButton::keyPressEvent(event);
 }
 
 ScrollBar::ScrollBar(QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {}
@@ -165,9 +200,68 @@ std::optional<QList<int>> typedCodes(const QKeyEvent& event) {
     return codes;
 }
 
+// The shortcuts that edit without typing; the key rule would see them as control codes.
+bool isEditingShortcut(const QKeyEvent& event) {
+    for (const auto shortcut : {QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Undo,
+                                QKeySequence::Redo, QKeySequence::SelectAll}) {
+        if (event.matches(shortcut)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 RuleLineEdit::RuleLineEdit(QWidget* parent) : QLineEdit(parent) {}
+
+void RuleLineEdit::setKeyRule(KeyRule rule) {
+    keyRule_ = std::move(rule);
+    setAcceptDrops(!keyRule_);
+}
+
+void RuleLineEdit::pasteThroughRule(const QString& text) {
+    QList<int> codes;
+    for (const char32_t code : text.toUcs4()) {
+        codes.append(static_cast<int>(code));
+    }
+    const QString kept = filtered(codes).value_or(text);
+    // As with typing: characters the rule discards are not inserted, and do not replace the
+    // selection either.
+    if (isReadOnly() || kept.isEmpty()) {
+        return;
+    }
+    insert(kept);
+}
+
+void RuleLineEdit::contextMenuEvent(QContextMenuEvent* event) {
+    if (!keyRule_) {
+        QLineEdit::contextMenuEvent(event);
+        return;
+    }
+    const std::unique_ptr<QMenu> menu(createStandardContextMenu());
+    // The standard menu's Paste, known by its caption: Qt gives its actions no names.
+    const QString paste = QLineEdit::tr("&Paste");
+    for (QAction* action : menu->actions()) {
+        if (action->text() == paste || action->text().startsWith(paste + u'\t')) {
+            QObject::disconnect(action, &QAction::triggered, nullptr, nullptr);
+            connect(action, &QAction::triggered, this,
+                    [this] { pasteThroughRule(QGuiApplication::clipboard()->text()); });
+        }
+    }
+    menu->exec(event->globalPos());
+}
+
+void RuleLineEdit::mouseReleaseEvent(QMouseEvent* event) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (keyRule_ && event->button() == Qt::MiddleButton && clipboard->supportsSelection()) {
+        setCursorPosition(cursorPositionAt(event->position().toPoint()));
+        pasteThroughRule(clipboard->text(QClipboard::Selection));
+        event->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(event);
+}
 
 std::optional<QString> RuleLineEdit::filtered(const QList<int>& codes) const {
     bool changed = false;
@@ -189,6 +283,15 @@ std::optional<QString> RuleLineEdit::filtered(const QList<int>& codes) const {
 }
 
 void RuleLineEdit::keyPressEvent(QKeyEvent* event) {
+    if (keyRule_ && event->matches(QKeySequence::Paste)) {
+        pasteThroughRule(QGuiApplication::clipboard()->text());
+        event->accept();
+        return;
+    }
+    if (keyRule_ && isEditingShortcut(*event)) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
     const auto codes = keyRule_ ? typedCodes(*event) : std::nullopt;
     const auto text = codes ? filtered(*codes) : std::nullopt;
     if (!text) {

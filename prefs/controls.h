@@ -50,6 +50,8 @@ protected:
 // An option button whose exclusive group is kept by hand, so that a pair can also show
 // neither member selected (possible only through stored values). Selecting one member clears
 // its partner; clearing a member leaves the partner as it is. A click only ever selects.
+// For the keyboard a pair is one group: Tab stops only at its selected member (at the first
+// when neither is), and an arrow key selects the partner and gives it the focus.
 class OptionButton final : public QRadioButton {
     Q_OBJECT
 public:
@@ -59,6 +61,12 @@ public:
 
 protected:
     void nextCheckState() override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    static void updateTabStops(OptionButton& first, OptionButton& second);
+
+    OptionButton* partner_ = nullptr;
 };
 
 // A horizontal scroll bar driven from the keyboard the way users of the platform's dialogs
@@ -78,8 +86,11 @@ protected:
 // The key rule sees the code of every character the user types (including the control codes
 // that Ctrl+letter shortcuts stand for, and text committed by an input method) and may change
 // it or discard it with 0. Keys that type no character (arrows, Delete, Home, End, Enter,
-// Escape, Tab) pass untouched. Text set by the program or pasted from the context menu sees
-// no rule.
+// Escape, Tab) pass untouched. Text set by the program sees no rule.
+//
+// The editing shortcuts (copy, cut, paste, undo, redo, select all) work as in any text field;
+// pasted text, by shortcut, context menu or middle button, goes through the key rule character
+// by character, as if typed. A field with a key rule takes no dropped text.
 //
 // The focus-loss rule runs when the focus moves from the field to another control of the same
 // window; the window losing its activation is no focus loss.
@@ -91,17 +102,21 @@ public:
 
     explicit RuleLineEdit(QWidget* parent);
 
-    void setKeyRule(KeyRule rule) { keyRule_ = std::move(rule); }
+    void setKeyRule(KeyRule rule);
     void setFocusLossRule(FocusRule rule) { focusLossRule_ = std::move(rule); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
     // Runs the key rule over every character; nothing when all of them pass unchanged.
     std::optional<QString> filtered(const QList<int>& codes) const;
+    // Inserts text from the clipboard or the selection as if each character had been typed.
+    void pasteThroughRule(const QString& text);
 
     KeyRule keyRule_;
     FocusRule focusLossRule_;

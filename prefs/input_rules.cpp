@@ -34,12 +34,29 @@ int slashConversion(int code) {
     if (code == '/') {
         return '\\';
     }
-    // A double quote would end the quoted file name of the save command early, and control
-    // codes are the clipboard shortcuts, which would carry any text past this rule.
-    if (code == '"' || (isControlCode(code) && code != kBackspace)) {
+    // A double quote would end the quoted file name of the save command early, control codes
+    // have no place in a file name, and a character beyond Latin-1 would reach the instrument
+    // as another character.
+    if (code == '"' || (isControlCode(code) && code != kBackspace) || !reachesInstrument(code)) {
         return 0;
     }
     return code;
+}
+
+bool reachesInstrument(int code) {
+    return code >= 0 && code <= 0xFF;
+}
+
+QString withoutUnsendable(const QString& text) {
+    QString kept;
+    kept.reserve(text.size());
+    for (const QChar c : text) {
+        // Both halves of a pair go: together they are one character beyond Latin-1.
+        if (reachesInstrument(c.unicode())) {
+            kept.append(c);
+        }
+    }
+    return kept;
 }
 
 int prefixFilter(int code) {

@@ -22,6 +22,11 @@ int prefixFilter(int code);
 
 bool isControlCode(int code);
 
+// Whether a character reaches the instrument unchanged: the link carries Latin-1 only.
+bool reachesInstrument(int code);
+// The text without the characters that would not reach the instrument unchanged.
+QString withoutUnsendable(const QString& text);
+
 // Path normalisation on focus loss: "/" becomes "\" and a missing trailing "\" is appended;
 // an empty path stays empty.
 QString fixPath(const QString& path);

@@ -1,18 +1,18 @@
 #include "prefs/preference_store.h"
 
+#include "platform/files/replace_file.h"
+#include "prefs/input_rules.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
-#include <QTemporaryFile>
 #include <QVariant>
-#include <cerrno>
-#include <cstdio>
-#include <unistd.h>
 
 namespace prefs {
 
@@ -85,7 +85,9 @@ std::optional<PreferenceValue> parseValue(PrefKind kind, const QString& text) {
         return std::nullopt;
     }
     case PrefKind::Text:
-        return PreferenceValue{text};
+        // Paths and prefixes travel to the instrument; a character that would arrive as
+        // another one is dropped, as typing would have refused it.
+        return PreferenceValue{withoutUnsendable(text)};
     }
     return std::nullopt;
 }
@@ -205,52 +207,127 @@ QString PreferenceStore::read(const QString& key, const QString& defaultText) co
     return readSection().value(key, defaultText);
 }
 
-bool PreferenceStore::writeAll(const QList<std::pair<QString, QString>>& values, QString* error) {
-    const auto fail = [error](const QString& cause) {
-        if (error) {
-            *error = cause;
-        }
-        return false;
-    };
-    const QFileInfo info(filePath_);
-    if (!QDir().mkpath(info.absolutePath())) {
-        return fail(QStringLiteral("Cannot create the folder %1")
-                        .arg(QDir::toNativeSeparators(info.absolutePath())));
+namespace {
+
+QString sectionOf(const QString& line) {
+    const QString trimmed = line.trimmed();
+    if (trimmed.startsWith(u'[') && trimmed.endsWith(u']')) {
+        return trimmed.mid(1, trimmed.size() - 2);
     }
-    QString text = u'[' + QLatin1String(kSection) + QLatin1String("]\n");
+    return {};
+}
+
+QString keyOf(const QString& line) {
+    const qsizetype equals = line.indexOf(u'=');
+    return equals < 0 ? QString() : line.left(equals).trimmed();
+}
+
+// The file's text as it stands, lines with their breaks; empty when there is none.
+QStringList linesOf(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
+    if (!lines.isEmpty() && lines.last().isEmpty()) {
+        lines.removeLast();
+    }
+    return lines;
+}
+
+QString joined(const QStringList& lines) {
+    return lines.isEmpty() ? QString() : lines.join(u'\n') + u'\n';
+}
+
+} // namespace
+
+QString mergedIniText(const QString& existing, const QList<std::pair<QString, QString>>& values) {
+    QStringList lines = existing.split(u'\n');
+    if (!lines.isEmpty() && lines.last().isEmpty()) {
+        lines.removeLast();
+    }
+    QSet<QString> keys;
+    QStringList written{u'[' + QLatin1String(kSection) + u']'};
     for (const auto& [key, value] : values) {
-        text += key + u'=' + iniValueText(value) + u'\n';
+        keys.insert(key);
+        written << key + u'=' + iniValueText(value);
     }
-    const QByteArray bytes = text.toUtf8();
-    // The new text goes to a temporary file beside the target and replaces the target only
-    // once it has been read back whole from the disk: a full disk, a size limit or a removed
-    // medium can make a write come up short without any error reported.
-    QTemporaryFile temp(info.absolutePath() + QLatin1String("/.") + info.fileName() +
-                        QLatin1String(".XXXXXX"));
-    if (!temp.open()) {
-        return fail(temp.errorString());
+    QStringList merged;
+    bool inPrefs = false;
+    bool placed = false;
+    for (const QString& line : std::as_const(lines)) {
+        const QString section = sectionOf(line);
+        if (!section.isEmpty()) {
+            inPrefs = section == QLatin1String(kSection);
+            if (inPrefs && !placed) {
+                merged << written;
+                placed = true;
+                continue;
+            }
+        } else if (inPrefs && keys.contains(keyOf(line))) {
+            continue;
+        }
+        merged << line;
     }
-    const bool written =
-        temp.write(bytes) == bytes.size() && temp.flush() && ::fsync(temp.handle()) == 0;
-    const QString writeError = temp.errorString();
-    temp.close();
-    if (!written) {
-        return fail(writeError);
+    if (!placed) {
+        if (!merged.isEmpty() && !merged.last().trimmed().isEmpty()) {
+            merged << QString();
+        }
+        merged << written;
     }
-    if (!temp.open() || temp.readAll() != bytes) {
-        return fail(QStringLiteral("The file was not written completely"));
+    return joined(merged);
+}
+
+bool PreferenceStore::writeAll(const QList<std::pair<QString, QString>>& values, QString* error) {
+    const QString text = mergedIniText(joined(linesOf(filePath_)), values);
+    const std::string path = QFile::encodeName(filePath_).toStdString();
+    std::string cause;
+    if (files::replaceFile(path, text.toUtf8().toStdString(), cause)) {
+        return true;
     }
-    temp.close();
-    if (::rename(QFile::encodeName(temp.fileName()).constData(),
-                 QFile::encodeName(filePath_).constData()) != 0) {
-        return fail(qt_error_string(errno));
+    if (error) {
+        // The message names the file already; a link's target is named here.
+        if (cause.rfind(path + ": ", 0) == 0) {
+            cause.erase(0, path.size() + 2);
+        }
+        *error = QString::fromLocal8Bit(cause.c_str());
+        if (!error->isEmpty()) {
+            (*error)[0] = error->at(0).toUpper();
+        }
     }
-    temp.setAutoRemove(false);
-    return true;
+    return false;
 }
 
 void PreferenceStore::removeAll() {
-    QFile::remove(filePath_);
+    // Only the program's own section goes; what else the user keeps in the file stays, and a
+    // link stays a link.
+    const QStringList lines = linesOf(filePath_);
+    QStringList kept;
+    bool inPrefs = false;
+    for (const QString& line : lines) {
+        const QString section = sectionOf(line);
+        if (!section.isEmpty()) {
+            inPrefs = section == QLatin1String(kSection);
+        }
+        if (!inPrefs) {
+            kept << line;
+        }
+    }
+    const QFileInfo info(filePath_);
+    bool onlyBlank = true;
+    for (const QString& line : std::as_const(kept)) {
+        onlyBlank = onlyBlank && line.trimmed().isEmpty();
+    }
+    if (onlyBlank && !info.isSymLink()) {
+        const auto writeBits = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+        if (info.isWritable() && (info.permissions() & writeBits)) {
+            QFile::remove(filePath_); // a file the user made read-only stays
+        }
+        return;
+    }
+    std::string ignored;
+    files::replaceFile(QFile::encodeName(filePath_).toStdString(),
+                       joined(kept).toUtf8().toStdString(), ignored);
 }
 
 } // namespace prefs

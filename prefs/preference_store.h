@@ -90,11 +90,13 @@ public:
     // The stored text of `key`, or `defaultText` when the key is missing.
     QString read(const QString& key, const QString& defaultText) const;
 
-    // Replaces the file by one holding exactly these keys, in this order, in section "Prefs".
-    // On failure returns false, leaves any previous file untouched and describes the cause.
+    // Writes these keys, in this order, at the head of section "Prefs"; every other key and
+    // section of the file stays. The file is replaced as a whole (see files::replaceFile): on
+    // failure returns false, leaves any previous file untouched and describes the cause.
     bool writeAll(const QList<std::pair<QString, QString>>& values, QString* error = nullptr);
 
-    // Deletes everything stored for the program. Failures (nothing stored yet) are ignored.
+    // Deletes everything stored for the program: its section, and the file when nothing else
+    // is in it. Failures (nothing stored yet, a read-only file) are ignored.
     void removeAll();
 
 private:
@@ -103,5 +105,10 @@ private:
 
 // A value as QSettings writes it in an INI file: quoted and escaped where needed.
 QString iniValueText(const QString& value);
+
+// The INI text `existing` with these keys written, in this order, at the head of section
+// "Prefs" (added at the end when missing); earlier lines of these keys go, every other line
+// of the file stays where it was.
+QString mergedIniText(const QString& existing, const QList<std::pair<QString, QString>>& values);
 
 } // namespace prefs

@@ -119,46 +119,6 @@ std::string withoutName(std::string text, const std::string& name) {
     return text;
 }
 
-std::string readFile(const std::string& path, bool& exists) {
-    std::ifstream in(path, std::ios::binary);
-    exists = static_cast<bool>(in);
-    std::ostringstream text;
-    if (in) {
-        text << in.rdbuf();
-    }
-    return text.str();
-}
-
-// Replaces the file as a whole, so that an interrupted write leaves the old file intact.
-bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::create_directories(fs::path(path).parent_path(), ec);
-    if (ec) {
-        error = ec.message();
-        return false;
-    }
-    const std::string temporary = path + ".tmp." + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            error = std::strerror(errno);
-            out.close();
-            fs::remove(temporary, ec);
-            return false;
-        }
-    }
-    fs::rename(temporary, path, ec);
-    if (ec) {
-        error = ec.message();
-        fs::remove(temporary, ec);
-        return false;
-    }
-    return true;
-}
-
 int list(std::ostream& out, std::ostream& err, const Environment& environment) {
     ResourceManager manager(environment.configFiles);
     manager.setDiagnostics(&err);
@@ -236,14 +196,17 @@ int editUserFile(const std::string& name, const ResourceAttributes& settings, bo
                  std::ostream& out, std::ostream& err, const Environment& environment) {
     std::string error;
     const std::string& path = environment.userConfigFile;
-    bool exists = false;
-    std::string text = readFile(path, exists);
-    if (!exists && adding) {
-        text = "# Instrument resources for Lumetra, one per line, in search order.\n";
-    }
-    const bool changed =
-        adding ? addResourceToConfig(text, name, settings) : removeResourceFromConfig(text, name);
-    if (!changed) {
+    const ConfigEdit outcome = editConfigFile(
+        path,
+        [&](std::string& text, bool exists) {
+            if (!exists && adding) {
+                text = "# Instrument resources for Lumetra, one per line, in search order.\n";
+            }
+            return adding ? addResourceToConfig(text, name, settings)
+                          : removeResourceFromConfig(text, name);
+        },
+        error);
+    if (outcome == ConfigEdit::Unchanged) {
         if (adding) {
             out << name << " is already in " << path << '\n';
             return ExitOk;
@@ -251,8 +214,8 @@ int editUserFile(const std::string& name, const ResourceAttributes& settings, bo
         err << "lumetra-rm: " << name << " is not in " << path << '\n';
         return ExitFailed;
     }
-    if (!writeFileAtomically(path, text, error)) {
-        err << "lumetra-rm: cannot write " << path << ": " << error << '\n';
+    if (outcome == ConfigEdit::Failed) {
+        err << "lumetra-rm: cannot write " << error << '\n';
         return ExitFileError;
     }
     out << (adding ? "added " : "removed ") << name << (adding ? " to " : " from ") << path << '\n';
@@ -290,12 +253,14 @@ int edit(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
 std::optional<std::string> stalePin(const std::string& name, const ResourceAttributes& found,
                                     std::chrono::milliseconds timeout,
                                     const Environment& environment) {
-    bool exists = false;
-    const std::string text = readFile(environment.userConfigFile, exists);
+    std::ifstream in(environment.userConfigFile, std::ios::binary);
     const auto resource = ResourceName::tryParse(name);
-    if (!exists || !resource) {
+    if (!in || !resource) {
         return std::nullopt;
     }
+    std::ostringstream content;
+    content << in.rdbuf();
+    const std::string text = content.str();
     for (const ResourceEntry& entry :
          parseResourceEntries(text, environment.userConfigFile, nullptr)) {
         const auto pinned = entry.attributes.find("vxi11-port");
@@ -319,28 +284,36 @@ int updateUserFile(const std::string& name, const std::string& stalePort,
                    const ResourceAttributes& settings, std::ostream& out, std::ostream& err,
                    const Environment& environment) {
     const std::string& path = environment.userConfigFile;
-    bool exists = false;
-    const std::string text = readFile(path, exists);
-    std::string updated;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream words(line);
-        std::string first;
-        words >> first;
-        const auto resource = ResourceName::tryParse(first);
-        if (resource && resource->canonical() == name) {
-            line = name + (settings.empty() ? "" : " " + formatResourceAttributes(settings)) +
-                   (line.size() && line.back() == '\r' ? "\r" : "");
-        }
-        updated += line;
-        if (!lines.eof()) {
-            updated += '\n';
-        }
-    }
     std::string error;
-    if (!writeFileAtomically(path, updated, error)) {
-        err << "lumetra-rm: cannot write " << path << ": " << error << '\n';
+    const ConfigEdit outcome = editConfigFile(
+        path,
+        [&](std::string& text, bool) {
+            std::string updated;
+            bool changed = false;
+            std::istringstream lines(text);
+            std::string line;
+            while (std::getline(lines, line)) {
+                std::istringstream words(line);
+                std::string first;
+                words >> first;
+                const auto resource = ResourceName::tryParse(first);
+                if (resource && resource->canonical() == name) {
+                    line = name +
+                           (settings.empty() ? "" : " " + formatResourceAttributes(settings)) +
+                           (!line.empty() && line.back() == '\r' ? "\r" : "");
+                    changed = true;
+                }
+                updated += line;
+                if (!lines.eof()) {
+                    updated += '\n';
+                }
+            }
+            text = updated;
+            return changed;
+        },
+        error);
+    if (outcome == ConfigEdit::Failed) {
+        err << "lumetra-rm: cannot write " << error << '\n';
         return ExitFileError;
     }
     out << "updated " << name << " in " << path << ": vxi11-port=" << stalePort

@@ -58,7 +58,9 @@ QString missingFileText(const QString& helpFilePath) {
 } // namespace
 
 QList<ViewerCommand> HelpViewer::defaultCandidates() {
-    QStringList arguments{QStringLiteral("--new-window"), QStringLiteral("--no-first-run"),
+    // Maximized, as the help is opened; a new window of a process just started takes the focus.
+    QStringList arguments{QStringLiteral("--new-window"), QStringLiteral("--start-maximized"),
+                          QStringLiteral("--no-first-run"),
                           QStringLiteral("--no-default-browser-check")};
     if (::geteuid() == 0) {
         arguments << QStringLiteral("--no-sandbox");

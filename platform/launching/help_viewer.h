@@ -33,7 +33,7 @@ public:
     };
 
     // The browsers that render MHTML, in the order of preference, each with the arguments for
-    // a fresh window of its own (plus --no-sandbox when the program runs as root, since
+    // a fresh, maximized window of its own (plus --no-sandbox when the program runs as root, since
     // Chromium refuses to start as root without it).
     static QList<ViewerCommand> defaultCandidates();
 

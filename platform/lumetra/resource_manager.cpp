@@ -1,16 +1,19 @@
 #include "platform/lumetra/resource_manager.h"
 
+#include "platform/files/replace_file.h"
 #include "platform/lumetra/resource_name.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <iostream>
 #include <optional>
 #include <pwd.h>
 #include <set>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace lumetra {
@@ -274,6 +277,27 @@ bool removeResourceFromConfig(std::string& text, const std::string& canonicalNam
         text = std::move(kept);
     }
     return removed;
+}
+
+ConfigEdit editConfigFile(const std::string& path,
+                          const std::function<bool(std::string& text, bool exists)>& edit,
+                          std::string& error, std::chrono::milliseconds lockTimeout) {
+    const files::EditLock lock(path, lockTimeout);
+    if (!lock.locked()) {
+        error = lock.error();
+        return ConfigEdit::Failed;
+    }
+    struct stat info {};
+    const bool exists = ::stat(path.c_str(), &info) == 0;
+    std::string text;
+    if (exists && !readFile(path, text)) {
+        error = path + ": cannot read: " + std::strerror(errno);
+        return ConfigEdit::Failed;
+    }
+    if (!edit(text, exists)) {
+        return ConfigEdit::Unchanged;
+    }
+    return files::replaceFile(path, text, error) ? ConfigEdit::Changed : ConfigEdit::Failed;
 }
 
 } // namespace lumetra

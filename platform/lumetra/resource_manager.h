@@ -3,6 +3,8 @@
 #include "platform/lumetra/resource_attributes.h"
 #include "platform/lumetra/usbtmc_transport.h"
 
+#include <chrono>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -63,5 +65,16 @@ std::vector<ResourceEntry> parseResourceEntries(const std::string& text, const s
 bool addResourceToConfig(std::string& text, const std::string& canonicalName,
                          const ResourceAttributes& attributes = {});
 bool removeResourceFromConfig(std::string& text, const std::string& canonicalName);
+
+enum class ConfigEdit { Changed, Unchanged, Failed };
+
+// One read-modify-write of a configuration file, locked against every other edit of it:
+// `edit` gets the file's text (empty when the file does not exist yet, `exists` false) and
+// returns whether it changed it; a changed text replaces the file as a whole, keeping its
+// link, its mode and its being read-only. Failed: `error` says why; the file is as it was.
+ConfigEdit editConfigFile(const std::string& path,
+                          const std::function<bool(std::string& text, bool exists)>& edit,
+                          std::string& error,
+                          std::chrono::milliseconds lockTimeout = std::chrono::seconds(10));
 
 } // namespace lumetra

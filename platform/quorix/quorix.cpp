@@ -1,6 +1,7 @@
 #include "platform/quorix/quorix.h"
 
 #include <iostream>
+#include <optional>
 
 namespace quorix {
 
@@ -8,9 +9,28 @@ namespace {
 
 constexpr int TimeoutSetting = 14;
 constexpr int TraceSetting = 1;
+// VISA's status for a message that cannot be formatted for the link.
+constexpr std::int32_t ErrorInvalidFormat = static_cast<std::int32_t>(0xBFFF003Fu);
 
 QString textOf(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+// The link carries Latin-1 bytes; any other character would go out replaced by "?", which on
+// an instrument's drive names another file or none.
+std::optional<QString> unsendableCharacterIn(const QString& text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i).unicode() > 0xFF) {
+            const char32_t code = text.at(i).isHighSurrogate() && i + 1 < text.size()
+                                      ? QChar::surrogateToUcs4(text.at(i), text.at(i + 1))
+                                      : text.at(i).unicode();
+            return QStringLiteral("\"%1\" holds %2 (U+%3), which cannot be sent to the "
+                                  "instrument; use Latin-1 characters only")
+                .arg(text, QString::fromUcs4(&code, 1),
+                     QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char('0')));
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -99,6 +119,11 @@ void Quorix::Write(const QString& command) {
         fail(lastStatus_, QStringLiteral("no resource is selected"));
         return;
     }
+    if (const auto refusal = unsendableCharacterIn(command)) {
+        lastStatus_ = ErrorInvalidFormat;
+        fail(lastStatus_, *refusal);
+        return;
+    }
     traceLine("write", command);
     try {
         session_->write(command.toLatin1().toStdString());
@@ -113,6 +138,11 @@ QString Quorix::Query(const QString& query) {
     if (!session_) {
         lastStatus_ = lumetra::status::ErrorInvalidObject;
         fail(lastStatus_, QStringLiteral("no resource is selected"));
+        return {};
+    }
+    if (const auto refusal = unsendableCharacterIn(query)) {
+        lastStatus_ = ErrorInvalidFormat;
+        fail(lastStatus_, *refusal);
         return {};
     }
     traceLine("query", query);

@@ -221,6 +221,13 @@ private slots:
         QCOMPARE(log.mid(from, log.indexOf("SAV:WAVE:FILEF INTERNAL") - from), between);
     }
 
+    void nothingSelectedWarnsAndOpensThePreferences() {
+        Run run;
+        run.prefs.wfm = 0;
+        QCOMPARE(run.start(), (QStringList{"warn", "prefs"}));
+        QVERIFY(run.host.idle);
+    }
+
     void answerNoSkipsDelayAndSaveButCounts() {
         Run run;
         run.prefs.ask = 1;
@@ -311,6 +318,8 @@ private slots:
         QTest::newRow("ISF, operation complete only") << 7 << isf << "1"
                                                       << "";
         QTest::newRow("ISF, power on and user request") << 7 << isf << "192"
+                                                        << "";
+        QTest::newRow("ISF, a reply that is no number") << 7 << isf << "x16"
                                                         << "";
     }
     void saveFailure() {

@@ -231,6 +231,34 @@ private slots:
         QCOMPARE(log.entries.count("paint Text1"), 1);
     }
 
+    // Text1 at its real size holds about twenty characters; the count and phase at the start
+    // of a longer text must be what shows, after a new text as after a dot.
+    void statusLineShowsTheStartOfItsText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("dots");
+        QTest::newRow("identification reply")
+            << "ORVANE,NQX8034,C010442,CF:91.1CT FV:v1.16 TFP:v1.2" << 0;
+        QTest::newRow("trigger wait with dots") << Waiting << 7;
+        QTest::newRow("a run of dots started over") << "12: Waiting for Acquisition" << 19;
+    }
+    void statusLineShowsTheStartOfItsText() {
+        QFETCH(QString, text);
+        QFETCH(int, dots);
+        Shell s;
+        s.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s.window));
+        QLineEdit* line = s.probe.text1();
+        s.probe.setStatus(text);
+        for (int k = 0; k < dots; ++k) {
+            QTest::qWait(20); // each dot painted in a frame of its own
+            s.probe.addProgressDot();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(line->text(), s.probe.status(), 1000);
+        QVERIFY(line->fontMetrics().horizontalAdvance(line->text()) > line->width());
+        QCOMPARE(line->cursorPosition(), 0);
+        QVERIFY(line->inputMethodQuery(Qt::ImCursorRectangle).toRect().left() < line->width() / 4);
+    }
+
     void progressDotsRunFromOneToNine() {
         Shell s;
         s.probe.setStatus(Waiting);
@@ -421,7 +449,7 @@ private slots:
         guard.setSingleShot(true);
         connect(&guard, &QTimer::timeout, this, [&] {
             guardFired = true;
-            QCoreApplication::quit();
+            QCoreApplication::exit(1); // quit() would ask the windows, which refuse
         });
         guard.start(20s);
         QTimer::singleShot(0, &s.window, [&] {
@@ -482,7 +510,7 @@ private slots:
         });
         QTimer guard;
         guard.setSingleShot(true);
-        connect(&guard, &QTimer::timeout, this, [] { QCoreApplication::quit(); });
+        connect(&guard, &QTimer::timeout, this, [] { QCoreApplication::exit(1); });
         guard.start(20s);
         QCoreApplication::exec();
         guard.stop();

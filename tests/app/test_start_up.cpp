@@ -2,11 +2,13 @@
 #include "app/frm_main.h"
 #include "app/single_instance.h"
 #include "platform/quorix/quorix.h"
+#include "prefs/frm_prefs.h"
 #include "tests/app/frm_main_probe.h"
 #include "tests/instrument/fake_quorix.h"
 #include "tests/support/preset_message_boxes.h"
 #include "tests/support/running_sim.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -15,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+#include <unistd.h>
 
 using testing::FakeQuorix;
 using windowing::Answer;
@@ -333,12 +336,98 @@ private slots:
         QCOMPARE(second.load(AlreadyRunning), frmMain::LoadResult::EndProgram);
         second.verifyOnlyMessage(AlreadyRunning);
         QVERIFY(second.fake.calls.isEmpty());
+        QVERIFY(!second.window.prefsWindow()); // nothing of the preferences was built
 
         holder.release();
         FakeProgram third(lockPath);
         third.fake.resources = QStringList{First};
         third.fake.idnOf = {{First, TaggedIdn}};
         QCOMPARE(third.load(), frmMain::LoadResult::Ready);
+    }
+
+    // Steps 1 to 4 in their order: the instance check before anything else, then top-most,
+    // then the option windows with the preferences, then the idle buttons, all before the
+    // instrument is touched.
+    void startUpStepsRunInOrder() {
+        FakeProgram p;
+        {
+            QFile ini(p.lockDir.filePath("Varnolt.ini"));
+            QVERIFY(ini.open(QIODevice::WriteOnly));
+            ini.write("[Prefs]\nchkAsk=1\n");
+        }
+        p.fake.resources = QStringList{First};
+        p.fake.idnOf = {{First, TaggedIdn}};
+        p.probe.setRunningButtons();
+        struct PrefsWatch : QObject {
+            frmMain* main = nullptr;
+            QPushButton* start = nullptr;
+            QStringList seen;
+            bool eventFilter(QObject* watched, QEvent* event) override {
+                if (seen.isEmpty() && event->type() == QEvent::WindowTitleChange &&
+                    watched->objectName() == QLatin1String("frmPrefs")) {
+                    seen << QStringLiteral("top-most %1")
+                                .arg(bool(main->windowFlags() & Qt::WindowStaysOnTopHint))
+                         << QStringLiteral("idle %1").arg(start->isEnabled());
+                }
+                return false;
+            }
+        } watch;
+        watch.main = &p.window;
+        watch.start = p.probe.button("cbStart");
+        qApp->installEventFilter(&watch);
+        QStringList atFirstCall;
+        p.fake.observer = [&](const FakeQuorix::Call&) {
+            if (atFirstCall.isEmpty()) {
+                auto* prefs = p.window.prefsWindow();
+                atFirstCall << QStringLiteral("prefs loaded %1")
+                                   .arg(prefs && prefs->chkAsk()->checkState() == Qt::Checked)
+                            << QStringLiteral("idle %1").arg(
+                                   p.probe.button("cbStart")->isEnabled());
+            }
+        };
+        QCOMPARE(p.load(), frmMain::LoadResult::Ready);
+        qApp->removeEventFilter(&watch);
+        QCOMPARE(watch.seen, (QStringList{"top-most 1", "idle 0"}));
+        QCOMPARE(atFirstCall, (QStringList{"prefs loaded 1", "idle 1"}));
+    }
+
+    // Anything but a lock held by a live instance is named with its cause, not taken for one.
+    void aLockFileThatCannotBeMadeIsNamed_data() {
+        QTest::addColumn<QString>("folder"); // below the temporary folder
+        QTest::addColumn<bool>("unwritable");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("missing folder") << "gone/deeper" << false << "its folder does not exist";
+        QTest::newRow("a file where the folder should be")
+            << "plain" << false << "its folder does not exist";
+        QTest::newRow("unwritable folder") << "locked" << true << "its folder is not writable";
+    }
+    void aLockFileThatCannotBeMadeIsNamed() {
+        QFETCH(QString, folder);
+        QFETCH(bool, unwritable);
+        QFETCH(QString, cause);
+        if (unwritable && ::geteuid() == 0) {
+            QSKIP("every folder is writable to root");
+        }
+        QTemporaryDir dir;
+        const QString lockPath = dir.filePath(folder + "/Varnolt.lock");
+        if (folder == QLatin1String("plain")) {
+            QFile plain(dir.filePath(folder));
+            QVERIFY(plain.open(QIODevice::WriteOnly));
+        }
+        if (unwritable) {
+            QVERIFY(QDir(dir.path()).mkdir(folder));
+            QVERIFY(
+                QFile::setPermissions(dir.filePath(folder), QFile::ReadOwner | QFile::ExeOwner));
+        }
+        FakeProgram p(lockPath);
+        const QString message = "Varnolt cannot make its lock file " +
+                                QDir::toNativeSeparators(lockPath) + ": " + cause;
+        QCOMPARE(p.load(message), frmMain::LoadResult::EndProgram);
+        p.verifyOnlyMessage(message);
+        QVERIFY(p.fake.calls.isEmpty());
+        QVERIFY(!p.window.prefsWindow());
+        QFile::setPermissions(dir.filePath(folder),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void aSecondWindowInTheSameProcessIsRefusedToo() {

@@ -273,6 +273,7 @@ private slots:
         for (const ViewerCommand& command : candidates) {
             QVERIFY(command.privateProfile);
             QVERIFY(command.arguments.contains(QStringLiteral("--new-window")));
+            QVERIFY(command.arguments.contains(QStringLiteral("--start-maximized")));
             QVERIFY(command.arguments.contains(QStringLiteral("--no-first-run")));
             QCOMPARE(command.arguments.contains(QStringLiteral("--no-sandbox")), ::geteuid() == 0);
         }

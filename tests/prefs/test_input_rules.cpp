@@ -65,6 +65,9 @@ void TestInputRules::slashConversion_data() {
     QTest::newRow("blank") << int(' ') << int(' ');
     QTest::newRow("asterisk") << int('*') << int('*');
     QTest::newRow("non-ASCII") << 0xe9 << 0xe9;
+    QTest::newRow("last Latin-1") << 0xff << 0xff;
+    QTest::newRow("first beyond Latin-1") << 0x100 << 0;
+    QTest::newRow("beyond the basic plane") << 0x1f600 << 0;
     QTest::newRow("backspace") << 8 << 8;
     QTest::newRow("double quote") << int('"') << 0;
     QTest::newRow("ctrl+v") << 22 << 0;

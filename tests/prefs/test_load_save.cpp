@@ -136,6 +136,8 @@ private slots:
     void brokenValuesFallBackPerKey_data();
     void brokenValuesFallBackPerKey();
     void textsBreakingInputRulesShownAsStored();
+    void unsendableStoredCharactersAreDropped_data();
+    void unsendableStoredCharactersAreDropped();
     void greyedStoredValues();
     void fileTypeIndexMinusOne();
     void loadRunsChangeRulesOnlyOnChange();
@@ -360,6 +362,37 @@ void TestLoadSave::textsBreakingInputRulesShownAsStored() {
     QCOMPARE(w.prefsWindow.txtWFMprefix()->text(), QStringLiteral("a b*:"));
     QCOMPARE(w.prefsWindow.txtScreenPrefix()->text(), QStringLiteral("x/y"));
     QCOMPARE(w.prefsWindow.WFMfspec(), QStringLiteral("D:/rawa b*:"));
+}
+
+// What would reach the instrument as another character is dropped on load; Latin-1 stays.
+void TestLoadSave::unsendableStoredCharactersAreDropped_data() {
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("loaded");
+    QTest::newRow("path") << "txtWFMpath"
+                          << "D:\\\u20ac\\x\\"
+                          << "D:\\\\x\\";
+    QTest::newRow("prefix, Latin-1 kept") << "txtASCIIprefix"
+                                          << "\u00e9\u0100\u00ff_"
+                                          << "\u00e9\u00ff_";
+    QTest::newRow("beyond the basic plane")
+        << "txtScreenPrefix" << QString("a") + QString::fromUcs4(U"\U0001F600") + "b"
+        << "ab";
+    QTest::newRow("screen path") << "txtScreenPath"
+                                 << "\u6f22"
+                                 << "";
+}
+
+void TestLoadSave::unsendableStoredCharactersAreDropped() {
+    QFETCH(QString, key);
+    QFETCH(QString, stored);
+    QFETCH(QString, loaded);
+    Windows w(false);
+    QSettings settings(w.store.filePath(), QSettings::IniFormat);
+    settings.setValue("Prefs/" + key, stored);
+    settings.sync();
+    w.load();
+    QCOMPARE(w.prefsWindow.findChild<QLineEdit*>(key)->text(), loaded);
 }
 
 void TestLoadSave::greyedStoredValues() {

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace prefs;
 
@@ -67,6 +68,10 @@ private slots:
     void iniTextsReadBackThroughQSettings();
     void everyCharacterReadsBack();
     void writeAllWritesTheKeysInOrder();
+    void otherKeysAndSectionsStay_data();
+    void otherKeysAndSectionsStay();
+    void fileStaysAsTheUserLeftIt_data();
+    void fileStaysAsTheUserLeftIt();
     void writeAllCreatesTheFolder();
     void readSectionOfMissingFileIsEmpty();
     void readWithDefault();
@@ -289,10 +294,95 @@ void TestPreferenceStore::writeAllWritesTheKeysInOrder() {
     PreferenceStore store(dir.filePath("p.ini"));
     QVERIFY(store.writeAll({{"zeta", "1"}, {"alpha", "True"}, {"mid", "D:\\"}}));
     QCOMPARE(readFile(store.filePath()), QByteArray("[Prefs]\nzeta=1\nalpha=True\nmid=D:\\\\\n"));
-    // Writing again replaces the whole file.
+    // Writing again puts the written keys first; the others stay after them.
     QVERIFY(store.writeAll({{"alpha", "False"}}));
-    QCOMPARE(readFile(store.filePath()), QByteArray("[Prefs]\nalpha=False\n"));
+    QCOMPARE(readFile(store.filePath()), QByteArray("[Prefs]\nalpha=False\nzeta=1\nmid=D:\\\\\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"p.ini"});
+}
+
+void TestPreferenceStore::otherKeysAndSectionsStay_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("new file") << QByteArray() << QByteArray("[Prefs]\nchkAsk=1\nchkWFM=0\n");
+    QTest::newRow("sections before and after, a key of the user's, a repeat")
+        << QByteArray("; mine\n[Window]\nx=5\n\n[Prefs]\nchkWFM=1\nnote=keep me\nchkAsk=0\n"
+                      "chkAsk=2\n\n[Other]\ny=\"a,b\"\n")
+        << QByteArray("; mine\n[Window]\nx=5\n\n[Prefs]\nchkAsk=1\nchkWFM=0\nnote=keep me\n\n"
+                      "[Other]\ny=\"a,b\"\n");
+    QTest::newRow("no section of its own yet")
+        << QByteArray("[General]\nz=1\n")
+        << QByteArray("[General]\nz=1\n\n[Prefs]\nchkAsk=1\nchkWFM=0\n");
+}
+
+void TestPreferenceStore::otherKeysAndSectionsStay() {
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QTemporaryDir dir;
+    PreferenceStore store(dir.filePath("p.ini"));
+    if (!before.isEmpty()) {
+        QVERIFY(writeFile(store.filePath(), before));
+    }
+    QVERIFY(store.writeAll({{"chkAsk", "1"}, {"chkWFM", "0"}}));
+    QCOMPARE(readFile(store.filePath()), after);
+    store.removeAll(); // Defaults: only the program's own section goes
+    if (before.isEmpty()) {
+        QVERIFY(!QFileInfo::exists(store.filePath()));
+    } else {
+        QVERIFY(!readFile(store.filePath()).contains("[Prefs]"));
+        QVERIFY(readFile(store.filePath()).contains("z=1") ||
+                readFile(store.filePath()).contains("x=5"));
+    }
+}
+
+// A link stays a link, the mode stays, and a file the user made read-only is refused whole.
+void TestPreferenceStore::fileStaysAsTheUserLeftIt_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("mode 0640") << "mode";
+    QTest::newRow("symbolic link") << "link";
+    QTest::newRow("link to a link, relative") << "chain";
+    QTest::newRow("read-only") << "read-only";
+    QTest::newRow("read-only behind a link") << "read-only link";
+}
+
+void TestPreferenceStore::fileStaysAsTheUserLeftIt() {
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("real"));
+    const QString target = dir.filePath("real/Varnolt.ini");
+    QVERIFY(writeFile(target, "[Prefs]\nchkAsk=0\n"));
+    QString path = target;
+    if (kind.contains("link")) {
+        path = dir.filePath("Varnolt.ini");
+        QVERIFY(QFile::link(target, path));
+    } else if (kind == "chain") {
+        path = dir.filePath("Varnolt.ini");
+        QVERIFY(::symlink("real/Varnolt.ini", QFile::encodeName(dir.filePath("middle.ini"))) == 0);
+        QVERIFY(::symlink("middle.ini", QFile::encodeName(path)) == 0);
+    }
+    const QFileDevice::Permissions mode =
+        kind.startsWith("read-only") ? QFile::ReadOwner | QFile::ReadGroup
+                                     : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+    QVERIFY(QFile::setPermissions(target, mode));
+
+    PreferenceStore store(path);
+    QString cause;
+    const bool written = store.writeAll({{"chkAsk", "1"}}, &cause);
+    QCOMPARE(QFileInfo(path).isSymLink(), path != target);
+    QCOMPARE(QFile::permissions(target) & QFileDevice::Permissions(0x7077), mode);
+    QCOMPARE(QDir(dir.filePath("real")).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"Varnolt.ini"});
+    if (kind.startsWith("read-only")) {
+        QVERIFY(!written);
+        // The caller names the file; the cause names a link's target.
+        const QString readOnly = "he file is read-only; make it writable to save changes to it";
+        QCOMPARE(cause, path == target ? "T" + readOnly : target + ": t" + readOnly);
+        QCOMPARE(readFile(target), QByteArray("[Prefs]\nchkAsk=0\n"));
+        store.removeAll();
+        QCOMPARE(readFile(target), QByteArray("[Prefs]\nchkAsk=0\n"));
+    } else {
+        QVERIFY2(written, qPrintable(cause));
+        QCOMPARE(readFile(target), QByteArray("[Prefs]\nchkAsk=1\n"));
+    }
 }
 
 void TestPreferenceStore::writeAllCreatesTheFolder() {

@@ -3,12 +3,15 @@
 #include "prefs_fixture.h"
 
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QInputMethodEvent>
 #include <QKeySequence>
 #include <QLabel>
+#include <QMenu>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTimer>
 
 using namespace prefs_testing;
 using windowing::Answer;
@@ -63,8 +66,8 @@ private slots:
     void limitLeftAgainUnchanged();
     void limitDiscardsOtherCharacters();
     void limitEditingKeysWork();
-    void clipboardShortcutsDoNothing();
-    void contextMenuPastePassesNoRule();
+    void clipboardShortcutsFollowTheRules_data();
+    void clipboardShortcutsFollowTheRules();
     void inputMethodTextIsFiltered();
     void pathTyping_data();
     void pathTyping();
@@ -764,45 +767,94 @@ void TestPrefsWindow::limitEditingKeysWork() {
     QCOMPARE(prefix->text(), QStringLiteral("my_ISFs"));
 }
 
-void TestPrefsWindow::clipboardShortcutsDoNothing() {
+// The editing shortcuts work in every field with rules, and pasted text meets the same rule
+// as typed text: by shortcut and by the context menu alike.
+void TestPrefsWindow::clipboardShortcutsFollowTheRules_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("after");
+    QTest::newRow("limit") << "txtAcqLimit"
+                           << "10"
+                           << "2x-3.\n4"
+                           << "10234";
+    QTest::newRow("ISF path") << "txtWFMpath"
+                              << "D:\\"
+                              << "a/b\"c\u20ac\t"
+                              << "D:\\a\\bc";
+    QTest::newRow("CSV path, Latin-1 kept") << "txtASCIIpath"
+                                            << "D:\\"
+                                            << "\u00e9/\u00ff\u0100"
+                                            << "D:\\\u00e9\\\u00ff";
+    QTest::newRow("screen path") << "txtScreenPath"
+                                 << "D:\\"
+                                 << "\u6f22x"
+                                 << "D:\\x";
+    QTest::newRow("ISF prefix") << "txtWFMprefix"
+                                << "my_"
+                                << "a b*\u00e9:"
+                                << "my_ab";
+    QTest::newRow("CSV prefix") << "txtASCIIprefix"
+                                << "my_"
+                                << "run-1.(a)"
+                                << "my_run-1.(a)";
+    QTest::newRow("screen prefix") << "txtScreenPrefix"
+                                   << "my_"
+                                   << "\u20ac\u6f22_"
+                                   << "my__";
+}
+
+void TestPrefsWindow::clipboardShortcutsFollowTheRules() {
+    QFETCH(QString, name);
+    QFETCH(QString, before);
+    QFETCH(QString, pasted);
+    QFETCH(QString, after);
     Windows w;
     checkAllGroups(w);
     w.openPrefs();
     QVERIFY(activate(w.prefsWindow));
-    const char* fields[] = {"txtAcqLimit",    "txtWFMpath",    "txtWFMprefix",   "txtASCIIpath",
-                            "txtASCIIprefix", "txtScreenPath", "txtScreenPrefix"};
-    for (const char* name : fields) {
-        auto* field = w.p<QLineEdit>(name);
-        QVERIFY(focus(*field));
-        const QString before = field->text();
-        QApplication::clipboard()->setText(QStringLiteral("99"));
-        field->setCursorPosition(before.size());
-        QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(field->text(), before);
-        field->selectAll();
-        QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier);
-        QCOMPARE(field->text(), before);
-        QApplication::clipboard()->setText(QStringLiteral("untouched"));
-        QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier);
-        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("untouched"));
-        QTest::keyClick(field, Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(field->text(), before);
-    }
-}
+    auto* field = w.p<QLineEdit>(qPrintable(name));
+    QVERIFY(focus(*field));
+    QClipboard* clipboard = QApplication::clipboard();
 
-void TestPrefsWindow::contextMenuPastePassesNoRule() {
-    Windows w;
-    w.openPrefs();
-    auto* limit = w.p<QLineEdit>("txtAcqLimit");
-    limit->setText("");
-    QApplication::clipboard()->setText(QStringLiteral("-2.5x"));
-    limit->paste(); // what the context menu's Paste does
-    QCOMPARE(limit->text(), QStringLiteral("-2.5x"));
-    auto* prefix = w.p<QLineEdit>("txtWFMprefix");
-    prefix->setText("");
-    QApplication::clipboard()->setText(QStringLiteral("a b*"));
-    prefix->paste();
-    QCOMPARE(prefix->text(), QStringLiteral("a b*"));
+    field->setText(before);
+    clipboard->setText(pasted);
+    QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(field->text(), after);
+
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(field->selectedText(), after);
+    QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(clipboard->text(), after);
+    // Pasting only refused characters leaves the selection as it is.
+    clipboard->setText(QStringLiteral("\u20ac"));
+    QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(field->text(), after);
+    QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier);
+    QCOMPARE(field->text(), QString());
+    QCOMPARE(clipboard->text(), after);
+    QTest::keyClick(field, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(field->text(), after);
+
+    // The context menu's Paste, on an emptied field.
+    field->clear();
+    clipboard->setText(pasted);
+    QTimer::singleShot(0, field, [] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        for (QAction* action : menu->actions()) {
+            if (action->text().startsWith(QLineEdit::tr("&Paste"))) {
+                action->trigger();
+            }
+        }
+        menu->close();
+    });
+    QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, QPoint(2, 2),
+                                field->mapToGlobal(QPoint(2, 2)));
+    QCoreApplication::sendEvent(field, &menuEvent);
+    QCOMPARE(field->text(), after.mid(before.size()));
+    // Nothing can be dropped past the rule.
+    QVERIFY(!field->acceptDrops());
 }
 
 void TestPrefsWindow::inputMethodTextIsFiltered() {

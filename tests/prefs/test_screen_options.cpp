@@ -63,6 +63,8 @@ private slots:
     void optionButtonsFormExclusivePairs();
     void clickingTheSelectedOptionKeepsIt();
     void keyboardSelectsOptions();
+    void arrowKeysMoveTheSelectionWithinAPair_data();
+    void arrowKeysMoveTheSelectionWithinAPair();
     void confirmedChoicesSurvivePrefsCancel();
     void stringsChangeOnlyThroughUpdatePublics();
 };
@@ -188,8 +190,9 @@ void TestScreenOptions::focusOrder() {
     Windows w;
     openOptions(w);
     QVERIFY(activate(w.screenOptions));
-    const QStringList expected = {"cbOK",           "cbHelp",       "cboFileType", "optInksaverOn",
-                                  "optInksaverOff", "optLandscape", "optPortrait", "cbCancel"};
+    // Each pair of option buttons is one stop: its selected member.
+    const QStringList expected = {"cbOK",          "cbHelp",       "cboFileType",
+                                  "optInksaverOn", "optLandscape", "cbCancel"};
     QVERIFY(focus(*w.s<QWidget>("cbOK")));
     QStringList visited{QApplication::focusWidget()->objectName()};
     for (int i = 0; i < expected.size(); ++i) {
@@ -413,6 +416,46 @@ void TestScreenOptions::keyboardSelectsOptions() {
     QVERIFY(!w.screenOptions.optLandscape()->isChecked());
     QTest::keyClick(portrait, Qt::Key_Space);
     QVERIFY(portrait->isChecked());
+}
+
+// Each pair is one group for the keyboard: an arrow selects the partner and moves the focus
+// with it, and Tab then stops at the newly selected member only.
+void TestScreenOptions::arrowKeysMoveTheSelectionWithinAPair_data() {
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("to");
+    QTest::newRow("On, Down") << "optInksaverOn" << int(Qt::Key_Down) << "optInksaverOff";
+    QTest::newRow("On, Right") << "optInksaverOn" << int(Qt::Key_Right) << "optInksaverOff";
+    QTest::newRow("On, Up wraps") << "optInksaverOn" << int(Qt::Key_Up) << "optInksaverOff";
+    QTest::newRow("Landscape, Left wraps") << "optLandscape" << int(Qt::Key_Left) << "optPortrait";
+}
+
+void TestScreenOptions::arrowKeysMoveTheSelectionWithinAPair() {
+    QFETCH(QString, from);
+    QFETCH(int, key);
+    QFETCH(QString, to);
+    Windows w;
+    openOptions(w);
+    QVERIFY(activate(w.screenOptions));
+    auto* first = w.s<QRadioButton>(qPrintable(from));
+    auto* second = w.s<QRadioButton>(qPrintable(to));
+    QVERIFY(focus(*first));
+    QTest::keyClick(first, Qt::Key(key));
+    QVERIFY(second->isChecked());
+    QVERIFY(!first->isChecked());
+    QCOMPARE(QApplication::focusWidget(), second);
+    QTest::keyClick(second, Qt::Key(key));
+    QVERIFY(first->isChecked());
+    QVERIFY(!second->isChecked());
+    QTest::keyClick(first, Qt::Key(key));
+
+    QVERIFY(focus(*w.s<QWidget>("cbOK")));
+    QStringList visited;
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    QVERIFY2(visited.contains(to) && !visited.contains(from), qPrintable(visited.join(' ')));
 }
 
 void TestScreenOptions::confirmedChoicesSurvivePrefsCancel() {

@@ -87,6 +87,47 @@ private slots:
         QCOMPARE(control.LastStatus(), 0);
     }
 
+    // Latin-1 goes out byte for byte; anything beyond it is refused before a byte is sent.
+    void charactersBeyondLatin1AreRefused_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("named"); // the character as the error names it; empty: sent
+        QTest::newRow("last Latin-1 character") << QString("SAV:IMAG \"D:\\\u00ff\"") << "";
+        QTest::newRow("first beyond") << QString("SAV:IMAG \"D:\\\u0100\"") << "U+0100";
+        QTest::newRow("euro sign") << QString("SAV:WAVE ALL, \"D:\\\u20ac_1\"") << "U+20AC";
+        QTest::newRow("outside the basic plane")
+            << QString("SAV:IMAG \"D:\\") + QString::fromUcs4(U"\U0001F600") + "\""
+            << "U+1F600";
+    }
+    void charactersBeyondLatin1AreRefused() {
+        QFETCH(QString, text);
+        QFETCH(QString, named);
+        testing::RunningSim sim;
+        testing::ResourcesFile resources({sim.resource()});
+        Quorix control = controlWith(resources);
+        control.setResourceName(sim.resource());
+        control.setReportErrors(false);
+        control.Write(text);
+        if (named.isEmpty()) {
+            QCOMPARE(control.LastStatus(), 0);
+            QTRY_COMPARE(sim.traffic(), QStringList{text});
+            return;
+        }
+        QCOMPARE(control.LastStatus(), std::int32_t(0xBFFF003Fu));
+        QCOMPARE(control.Query(text), QString());
+        QCOMPARE(control.LastStatus(), std::int32_t(0xBFFF003Fu));
+        control.setReportErrors(true);
+        try {
+            control.Write(text);
+            QFAIL("an unsendable command did not raise");
+        } catch (const quorix::Error& error) {
+            QCOMPARE(error.status(), std::int32_t(0xBFFF003Fu));
+            QVERIFY2(error.text().contains(named), qPrintable(error.text()));
+        }
+        control.Write("HEAD 0");
+        QCOMPARE(control.LastStatus(), 0);
+        QTRY_COMPARE(sim.traffic(), QStringList{"HEAD 0"});
+    }
+
     void timeoutSettingBoundsAFailingQuery() {
         testing::RunningSim sim;
         testing::ResourcesFile resources;

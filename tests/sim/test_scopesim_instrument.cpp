@@ -181,6 +181,42 @@ private slots:
         QCOMPARE(reply(scope, "*STB?;*ESR?;*ESR?", t0_ + 100ms), std::string("32;1;0"));
     }
 
+    // A save the drive refuses sets the execution error bit and queues its message, each only
+    // where the device event mask lets it through; so does operation complete.
+    void saveErrorsFollowTheEventMask_data() {
+        QTest::addColumn<QString>("mask");
+        QTest::addColumn<QString>("esr");
+        QTest::addColumn<QString>("events");
+        const QString none = "0,\"No events to report - queue empty\"";
+        const QString notFound = "256,\"File name not found\"";
+        QTest::newRow("all") << "255"
+                             << "16" << notFound;
+        QTest::newRow("the run's mask") << "56"
+                                        << "16" << notFound;
+        QTest::newRow("execution errors only") << "16"
+                                               << "16" << notFound;
+        QTest::newRow("all but execution errors") << "239"
+                                                  << "0" << none;
+        QTest::newRow("none, as start-up leaves it") << "0"
+                                                     << "0" << none;
+    }
+    void saveErrorsFollowTheEventMask() {
+        QFETCH(QString, mask);
+        QFETCH(QString, esr);
+        QFETCH(QString, events);
+        sim::Instrument scope = make();
+        scope.execute("DESE " + mask.toStdString() + ";*CLS", t0_);
+        for (const char* save :
+             {"SAV:WAVE ALL,\"D:/missing/a\"", "SAV:IMAG \"D:/missing/b.PNG\""}) {
+            scope.execute(save, t0_);
+            QCOMPARE(QString::fromStdString(reply(scope, "*ESR?", t0_)), esr);
+            QCOMPARE(QString::fromStdString(reply(scope, "ALLEV?", t0_)), events);
+        }
+        scope.execute("*OPC", t0_);
+        const int masked = mask.toInt() & 1;
+        QCOMPARE(QString::fromStdString(reply(scope, "*ESR?", t0_ + 1ms)), QString::number(masked));
+    }
+
     void eventQueueOverflows() {
         sim::Instrument scope = make();
         for (int i = 0; i < 40; ++i) {

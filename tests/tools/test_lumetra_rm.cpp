@@ -1,11 +1,14 @@
 #include "tests/support/running_sim.h"
 #include "tools/rm_command.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
 #include <sstream>
+#include <vector>
 
 namespace rm = lumetra::rm;
 
@@ -150,6 +153,86 @@ private slots:
         process.start(program, {"list"});
         QVERIFY(process.waitForFinished(10000));
         QVERIFY(process.readAllStandardOutput().startsWith("TCPIP0::127.0.0.1::5025::SOCKET\n"));
+    }
+
+    // Every read-modify-write of the file is locked: parallel adds all land, and each says so.
+    void parallelAddsKeepEveryEntry() {
+        const QString program = qEnvironmentVariable("LUMETRA_RM");
+        if (program.isEmpty()) {
+            QSKIP("LUMETRA_RM is not set");
+        }
+        QTemporaryDir config;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", config.path());
+        constexpr int Runs = 20;
+        std::vector<std::unique_ptr<QProcess>> runs;
+        QStringList expected;
+        for (int k = 0; k < Runs; ++k) {
+            const QString name = QStringLiteral("TCPIP0::127.0.0.1::%1::SOCKET").arg(5000 + k);
+            expected << name;
+            runs.push_back(std::make_unique<QProcess>());
+            runs.back()->setProcessEnvironment(environment);
+            runs.back()->start(program, {"add", name});
+        }
+        for (auto& run : runs) {
+            QVERIFY(run->waitForFinished(20000));
+            QCOMPARE(run->exitCode(), 0);
+        }
+        QProcess list;
+        list.setProcessEnvironment(environment);
+        list.start(program, {"list"});
+        QVERIFY(list.waitForFinished(10000));
+        QStringList listed = QString::fromUtf8(list.readAllStandardOutput()).split('\n');
+        listed.removeAll(QString());
+        listed.sort();
+        QCOMPARE(listed, expected);
+        QCOMPARE(QDir(config.filePath("lumetra")).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{".resources.conf.lock", "resources.conf"}));
+    }
+
+    // The file keeps its link, its mode, and its being read-only.
+    void editKeepsTheFileAsTheUserLeftIt_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("mode 0600") << "mode";
+        QTest::newRow("symbolic link") << "link";
+        QTest::newRow("read-only") << "read-only";
+    }
+    void editKeepsTheFileAsTheUserLeftIt() {
+        QFETCH(QString, kind);
+        Workspace workspace;
+        const QString target = workspace.dirPath() + "/elsewhere/resources.conf";
+        QVERIFY(QDir().mkpath(workspace.dirPath() + "/elsewhere"));
+        QVERIFY(QDir().mkpath(workspace.dirPath() + "/user/lumetra"));
+        {
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("# mine\n");
+        }
+        const QString userFile = workspace.dirPath() + "/user/lumetra/resources.conf";
+        if (kind == "link") {
+            QVERIFY(QFile::link(target, userFile));
+        } else {
+            QVERIFY(QFile::rename(target, userFile));
+        }
+        const QString real = kind == "link" ? target : userFile;
+        const QFileDevice::Permissions mode =
+            kind == "read-only" ? QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther
+                                : QFile::ReadOwner | QFile::WriteOwner;
+        QVERIFY(QFile::setPermissions(real, mode));
+
+        const auto outcome = workspace.run({"add", "TCPIP0::127.0.0.1::5025::SOCKET"});
+        QCOMPARE(QFileInfo(userFile).isSymLink(), kind == "link");
+        QCOMPARE(QFile::permissions(real) & QFileDevice::Permissions(0x7077), mode);
+        if (kind == "read-only") {
+            QCOMPARE(outcome.exitCode, int(rm::ExitFileError));
+            QVERIFY2(outcome.err.contains(real) && outcome.err.contains("read-only"),
+                     qPrintable(outcome.err));
+            QCOMPARE(workspace.userFileText(), QString("# mine\n"));
+        } else {
+            QCOMPARE(outcome.exitCode, int(rm::ExitOk));
+            QCOMPARE(workspace.userFileText(),
+                     QString("# mine\nTCPIP0::127.0.0.1::5025::SOCKET\n"));
+        }
     }
 
     void probeWorksTheSameOverEveryLinkTheSimulatorServes() {
