@@ -7,9 +7,12 @@
 #include "resources/program_icon.h"
 
 #include <QApplication>
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    // A link reset by the instrument must end in an error of that operation, not the program.
+    std::signal(SIGPIPE, SIG_IGN);
     // --help and --version need no display, so they are answered before the toolkit starts.
     QStringList arguments;
     for (int k = 0; k < argc; ++k) {

@@ -37,14 +37,17 @@ void BareClient::write(const std::string& line) {
 
 std::string BareClient::query(const std::string& line) {
     write(line);
+    // Only the bytes not looked at yet are searched, so a long reply costs its length once.
+    std::size_t searched = 0;
     for (;;) {
-        auto end = pending_.find('\n');
+        auto end = pending_.find('\n', searched);
         if (end != std::string::npos) {
             std::string reply = pending_.substr(0, end);
             pending_.erase(0, end + 1);
             return reply;
         }
-        char buffer[4096];
+        searched = pending_.size();
+        char buffer[65536];
         ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
         if (n <= 0) {
             throw std::runtime_error("bare client: connection lost");

@@ -2,8 +2,9 @@
 //  (a) processor time used during a 5-second waitSeconds, as a share of one core;
 //  (b) "BUSY?" polls per second of a trigger-wait loop (queryInstrument, then a progress dot
 //      with its repaint and yield) against a simulated instrument that never triggers, next to
-//      the bare blocking client on the same instrument in the same run. Rounds alternate so
-//      that a change in machine load hits both sides alike.
+//      the bare blocking client on the same instrument in the same run, and the processor time
+//      each spends per poll. Rounds interleave the sides and alternate which goes first, so
+//      that a change in machine load hits both alike.
 #include "app/application.h"
 #include "app/frm_main.h"
 #include "bench/bare_client.h"
@@ -14,6 +15,7 @@
 
 #include <QApplication>
 #include <QTest>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +42,7 @@ int main(int argc, char** argv) {
     app::configureApplication(application);
     const double waitLength = argc > 1 ? std::atof(argv[1]) : 5.0;
     const double roundSeconds = argc > 2 ? std::atof(argv[2]) : 2.0;
-    const int rounds = argc > 3 ? std::atoi(argv[3]) : 3;
+    const int rounds = std::max(5, argc > 3 ? std::atoi(argv[3]) : 5);
 
     bench::LoopbackInstrument instrument;
     quorix::Quorix quorix(lumetra::ResourceManager({instrument.resourcesFile()}));
@@ -69,19 +71,38 @@ int main(int argc, char** argv) {
     shell.setStatus("1: Waiting for Acquisition");
     bench::BareClient bare(instrument.port());
     bool mismatch = false;
-    double bareTotal = 0, shellTotal = 0;
-    for (int round = 0; round < rounds; ++round) {
-        const double bareRate =
-            bench::callsPerSecond([&] { mismatch |= bare.query("BUSY?") != "1"; }, roundSeconds);
-        const double shellRate = bench::callsPerSecond(
+    auto bareRound = [&] {
+        return bench::runRound([&] { mismatch |= bare.query("BUSY?") != "1"; }, roundSeconds);
+    };
+    auto shellRound = [&] {
+        return bench::runRound(
             [&] {
                 mismatch |= shell.queryInstrument("BUSY?") != QLatin1String("1");
                 shell.addProgressDot();
             },
             roundSeconds);
-        std::printf("round %d: bare %.0f/s, trigger wait %.0f/s\n", round + 1, bareRate, shellRate);
-        bareTotal += bareRate;
-        shellTotal += shellRate;
+    };
+    std::vector<double> bareRates, shellRates, rateRatios, bareCpu, shellCpu, cpuRatios;
+    for (int round = 0; round < rounds; ++round) {
+        bench::RoundSample bareSample, shellSample;
+        if (round % 2 == 0) {
+            bareSample = bareRound();
+            shellSample = shellRound();
+        } else {
+            shellSample = shellRound();
+            bareSample = bareRound();
+        }
+        std::printf("round %d (%s first): bare %.0f/s %.1f us, trigger wait %.0f/s %.1f us "
+                    "processor per poll\n",
+                    round + 1, round % 2 == 0 ? "bare" : "trigger wait", bareSample.rate(),
+                    bareSample.processorPerCall() * 1e6, shellSample.rate(),
+                    shellSample.processorPerCall() * 1e6);
+        bareRates.push_back(bareSample.rate());
+        shellRates.push_back(shellSample.rate());
+        rateRatios.push_back(shellSample.rate() / bareSample.rate());
+        bareCpu.push_back(bareSample.processorPerCall());
+        shellCpu.push_back(shellSample.processorPerCall());
+        cpuRatios.push_back(shellSample.processorPerCall() / bareSample.processorPerCall());
     }
     // Where the time of one poll goes: the two halves of the loop, each on its own.
     const double queryRate =
@@ -89,9 +110,16 @@ int main(int argc, char** argv) {
     const double dotRate = bench::callsPerSecond([&] { shell.addProgressDot(); }, roundSeconds);
     std::printf("alone: queryInstrument %.0f/s (%.1f us), addProgressDot %.0f/s (%.1f us)\n",
                 queryRate, 1e6 / queryRate, dotRate, 1e6 / dotRate);
-    std::printf("BUSY? polls per second: bare socket %.0f, trigger wait in frmMain %.0f, "
-                "ratio %.3f\n",
-                bareTotal / rounds, shellTotal / rounds, shellTotal / bareTotal);
+    const bench::Spread rate = bench::spreadOf(rateRatios);
+    const bench::Spread cpuRatio = bench::spreadOf(cpuRatios);
+    std::printf("BUSY? polls per second, median of %d rounds: bare socket %.0f, trigger wait in "
+                "frmMain %.0f; ratio min %.3f, median %.3f, max %.3f\n",
+                rounds, bench::spreadOf(bareRates).median, bench::spreadOf(shellRates).median,
+                rate.min, rate.median, rate.max);
+    std::printf("processor time per poll (the polling thread), median: bare %.1f us, trigger "
+                "wait %.1f us; ratio min %.2f, median %.2f, max %.2f (target <= 1.2)\n",
+                bench::spreadOf(bareCpu).median * 1e6, bench::spreadOf(shellCpu).median * 1e6,
+                cpuRatio.min, cpuRatio.median, cpuRatio.max);
     shell.setIdleButtons();
     if (mismatch) {
         std::fprintf(stderr, "unexpected reply to BUSY?\n");

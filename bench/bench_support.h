@@ -6,8 +6,10 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class frmMain;
 
@@ -30,6 +32,54 @@ template <typename Call> double callsPerSecond(Call&& call, double seconds) {
     }
     return double(count) / secondsSince(start);
 }
+
+// The processor time the calling thread has used so far.
+double threadProcessorSeconds();
+
+// One side of a comparison, measured over a round.
+struct RoundSample {
+    long calls = 0;
+    double wallSeconds = 0;
+    double processorSeconds = 0; // of the calling thread only
+    double rate() const { return double(calls) / wallSeconds; }
+    double processorPerCall() const { return processorSeconds / double(calls); }
+};
+
+// Runs `call` back to back for `seconds` on this thread.
+template <typename Call> RoundSample runRound(Call&& call, double seconds) {
+    RoundSample sample;
+    const double processorStart = threadProcessorSeconds();
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end) {
+        for (int k = 0; k < 20; ++k) {
+            call();
+        }
+        sample.calls += 20;
+    }
+    sample.wallSeconds = secondsSince(start);
+    sample.processorSeconds = threadProcessorSeconds() - processorStart;
+    return sample;
+}
+
+// The smallest, middle and largest of a set of figures (the lower middle for an even count).
+struct Spread {
+    double min = 0;
+    double median = 0;
+    double max = 0;
+};
+Spread spreadOf(std::vector<double> values);
+
+// Runs every side once per round, the order reversed every other round so that a drift in the
+// machine's load hits all sides alike; returns each side's figures, round by round.
+std::vector<std::vector<double>>
+interleavedRounds(const std::vector<std::function<double()>>& sides, int rounds);
+
+// The ratio of two sides round by round: what a drift between rounds cannot distort.
+std::vector<double> ratios(const std::vector<double>& over, const std::vector<double>& under);
+
+// "what: min X, median Y, max Z", each figure printed with `format`.
+void printSpread(const std::string& what, const Spread& spread, const char* format);
 
 // A simulated instrument on loopback, with a resources.conf that names it (its raw socket, then
 // its VXI-11 link when the configuration serves one) and room for the program's lock and

@@ -8,8 +8,11 @@ packages=(
     fonts-dejavu-core fonts-liberation2
     qt6-svg-dev libqt6svg6 dpkg-dev
     rpcsvc-proto libtirpc-dev
+    python3-pyvisa-py
     iproute2 util-linux
     help2man lintian
+    clang libclang-rt-dev
+    liblxi-dev strace
 )
 
 missing=()

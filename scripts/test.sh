@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite twice: once as built for
-# use, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# use, once under AddressSanitizer and UndefinedBehaviorSanitizer; and fuzzes for a while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +15,9 @@ cmake --build build/default-generator --target vxi11_xdr
 
 bash scripts/build.sh build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 (cd build/release && ctest --output-on-failure --timeout 600)
+
+# Each fuzz target for 30 seconds, as many at once as there are cores.
+bash scripts/fuzz.sh 30
 
 bash scripts/build.sh build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVARNOLT_SANITIZE=ON \
     -DVARNOLT_BUILD_BENCH=OFF

@@ -303,7 +303,8 @@ void Instrument::executeCommon(const scpi::ProgramUnit& unit, Call& call) {
     const bool takesValue = name == "*ESE" || name == "*SRE";
     if (argc > 0 && (query || !takesValue)) {
         const bool known = name == "*IDN" || name == "*RST" || name == "*CLS" || takesValue ||
-                           name == "*ESR" || name == "*OPC" || name == "*STB" || name == "*WAI";
+                           name == "*ESR" || name == "*OPC" || name == "*STB" || name == "*WAI" ||
+                           name == "*TRG";
         queueEvent(known ? EventCode::ParameterNotAllowed : EventCode::UndefinedHeader);
         return;
     }
@@ -344,6 +345,8 @@ void Instrument::executeCommon(const scpi::ProgramUnit& unit, Call& call) {
         }
         call.reply = std::to_string(stb);
     } else if (name == "*WAI" && !query) {
+    } else if (name == "*TRG" && !query) {
+        onForceTrigger(call);
     } else {
         queueEvent(EventCode::UndefinedHeader);
     }
@@ -689,26 +692,12 @@ void Instrument::onInkSaver(Call& call) {
 
 void Instrument::onDirectory(Call& call) {
     const PathResolution here = resolveDrivePath(cwd_, cwd_);
-    std::error_code ec;
-    std::vector<std::string> names;
-    if (here.errorCode == 0) {
-        for (std::filesystem::directory_iterator it(here.path.host(setup_.root), ec), end;
-             !ec && it != end; it.increment(ec)) {
-            names.push_back(it->path().filename().string());
-        }
-    }
-    if (here.errorCode != 0 || ec) {
+    const std::vector<std::string>* names =
+        here.errorCode == 0 ? listing_.names(here.path.host(setup_.root)) : nullptr;
+    if (names == nullptr) {
         queueEvent(EventCode::FileNameNotFound);
     }
-    std::sort(names.begin(), names.end());
-    std::string text;
-    for (const std::string& name : names) {
-        if (!text.empty()) {
-            text += ',';
-        }
-        text += scpi::quoted(name);
-    }
-    call.reply = text;
+    call.reply = names != nullptr ? listingReply(*names) : std::string();
 }
 
 void Instrument::onWorkingDirectory(Call& call) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/drive_paths.h"
+#include "sim/listing_index.h"
 #include "sim/scope_server.h"
 #include "sim/scpi_parser.h"
 #include "sim/waveform_files.h"
@@ -124,6 +125,7 @@ private:
     bool inkSaver_ = false;
     SimClock::time_point busyUntil_{};
     std::string cwd_ = "D:/";
+    ListingIndex listing_;
 };
 
 } // namespace sim

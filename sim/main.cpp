@@ -22,28 +22,46 @@ when asked, VXI-11.
   --port PORT              port of the first instrument (default 5025; 0 picks a free one)
   --root DIR               folder whose subfolders are the drives, "D" is made at start
                            (default: ./scopesim-root)
-  --log FILE               traffic log of the first instrument, appended to (default: none)
+  --log FILE               traffic log of the first instrument, appended to (default: none):
+                           one line per message (>), reply (<), message dropped while
+                           muted (x) and event (*: connections, VXI-11 links, device
+                           clears, triggers, locks), with the time and the link
   --idn TEXT               *IDN? reply of the first instrument
   --instrument PORT|IDN[|LOGFILE]
                            one more instrument with its own port, identity and log;
                            repeatable
   --vxi11-port PORT        also serve VXI-11 on this port (0 picks a free one); LAN device
-                           names inst0, inst1... are the instruments in order
+                           names inst0, inst1... are the instruments in order. Served:
+                           create_link, device_write, device_read, device_readstb (the
+                           status byte of *STB?, with MAV for an unread reply),
+                           device_trigger (*TRG), device_clear, device_lock and
+                           device_unlock (one link at a time; the others wait their
+                           lock_timeout or fail with error 11), destroy_link, and
+                           device_abort on the abort channel (ends a call in progress)
   --portmapper             also run a small portmapper on port 111 (TCP and UDP, every
                            address) that tells the VXI-11 port; for a test's own network
                            namespace
   --serial                 also serve the first instrument on a pseudo-terminal (a serial
                            line, line feed terminated); its path is printed
   --trigger-period-ms N    an armed single sequence completes N ms after arming (default 100)
-  --trigger-never          only a forced TRIGGER completes an acquisition
   --save-ms N              BUSY? stays 1 for N ms after a save (default 50)
   --points N               samples per channel (default 1000)
-  --reply-delay-ms N       send every reply N ms late
-  --close-after N          close a connection after it sent N messages
-  --mute                   start muted: messages are dropped unanswered
-  --refuse                 start refusing connections
+
+Fault switches; each applies to every link it makes sense for:
+  --reply-delay-ms N       send every reply N ms late (all links)
+  --close-after N          close a connection after it sent N messages (raw sockets; VXI-11:
+                           the RPC connection whose links carried them, once their replies
+                           are read; not the serial line, which has no connection)
+  --mute                   start muted: messages are dropped unanswered (all links; VXI-11
+                           calls are still answered, so a device_read times out)
+  --refuse                 start refusing connections (raw sockets, VXI-11 core and abort
+                           channels; not the portmapper or the serial line)
   --malformed-reply N      send the N-th reply with a block header that promises too much
-  --split-replies BYTES    send replies in chunks of BYTES, about 1 ms apart
+                           (all links)
+  --split-replies BYTES    send replies in chunks of BYTES, about 1 ms apart (raw sockets,
+                           serial line; VXI-11: a device_read returns at most BYTES)
+  --trigger-never          only a forced trigger (TRIGGER, *TRG, device_trigger) completes
+                           an acquisition
   -h, --help               show this help
 
 Prints "scopesim: listening on 127.0.0.1:PORT" for each instrument once it listens, and
@@ -202,6 +220,8 @@ Options parseOptions(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A client that resets its connection must not end the instrument.
+    std::signal(SIGPIPE, SIG_IGN);
     // Signals are taken by sigwait on this thread. Blocking them before any other thread exists
     // keeps them off every thread, the serving one included.
     sigset_t handled;

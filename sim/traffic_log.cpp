@@ -1,5 +1,7 @@
 #include "sim/traffic_log.h"
 
+#include <chrono>
+#include <ctime>
 #include <utility>
 
 namespace sim {
@@ -51,14 +53,52 @@ std::string TrafficLog::escape(std::string_view message) {
     return line;
 }
 
-void TrafficLog::write(std::string_view message) {
+void TrafficLog::write(std::string_view link, char mark, std::string_view text) {
     if (file_ == nullptr) {
         return;
     }
-    std::string line = escape(message);
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                            now.time_since_epoch() - std::chrono::seconds(seconds))
+                            .count();
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    char stamp[40];
+    const std::size_t length = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    std::snprintf(stamp + length, sizeof stamp - length, ".%06lld", static_cast<long long>(micros));
+    std::string line = stamp;
+    line += ' ';
+    line += link;
+    line += ' ';
+    line += mark;
+    line += ' ';
+    line += escape(text);
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), file_);
     std::fflush(file_);
+}
+
+void TrafficLog::received(std::string_view link, std::string_view message) {
+    write(link, '>', message);
+}
+
+void TrafficLog::replied(std::string_view link, std::string_view reply) {
+    if (reply.size() <= MaxReplyShown) {
+        write(link, '<', reply);
+        return;
+    }
+    write(link, '<',
+          std::string(reply.substr(0, MaxReplyShown)) + "... (" + std::to_string(reply.size()) +
+              " bytes)");
+}
+
+void TrafficLog::dropped(std::string_view link, std::string_view message) {
+    write(link, 'x', message);
+}
+
+void TrafficLog::event(std::string_view link, std::string_view text) {
+    write(link, '*', text);
 }
 
 } // namespace sim

@@ -253,14 +253,13 @@ int edit(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
 std::optional<std::string> stalePin(const std::string& name, const ResourceAttributes& found,
                                     std::chrono::milliseconds timeout,
                                     const Environment& environment) {
-    std::ifstream in(environment.userConfigFile, std::ios::binary);
+    std::ifstream file(environment.userConfigFile, std::ios::binary);
     const auto resource = ResourceName::tryParse(name);
-    if (!in || !resource) {
+    if (!file || !resource) {
         return std::nullopt;
     }
-    std::ostringstream content;
-    content << in.rdbuf();
-    const std::string text = content.str();
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
     for (const ResourceEntry& entry :
          parseResourceEntries(text, environment.userConfigFile, nullptr)) {
         const auto pinned = entry.attributes.find("vxi11-port");
@@ -289,7 +288,6 @@ int updateUserFile(const std::string& name, const std::string& stalePort,
         path,
         [&](std::string& text, bool) {
             std::string updated;
-            bool changed = false;
             std::istringstream lines(text);
             std::string line;
             while (std::getline(lines, line)) {
@@ -300,15 +298,15 @@ int updateUserFile(const std::string& name, const std::string& stalePort,
                 if (resource && resource->canonical() == name) {
                     line = name +
                            (settings.empty() ? "" : " " + formatResourceAttributes(settings)) +
-                           (!line.empty() && line.back() == '\r' ? "\r" : "");
-                    changed = true;
+                           (line.size() && line.back() == '\r' ? "\r" : "");
                 }
                 updated += line;
                 if (!lines.eof()) {
                     updated += '\n';
                 }
             }
-            text = updated;
+            const bool changed = updated != text;
+            text = std::move(updated);
             return changed;
         },
         error);

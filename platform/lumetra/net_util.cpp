@@ -179,4 +179,23 @@ void boundBlockingCalls(int fd, Deadline deadline) {
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
+bool ReceiveBound::apply(int fd, Deadline deadline) {
+    const long long leftUs =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+    if (leftUs <= 0) {
+        return false;
+    }
+    constexpr long long SlackUs = 2000;
+    if (boundUs_ > 0 && boundUs_ <= leftUs && leftUs - boundUs_ < SlackUs) {
+        return true;
+    }
+    const long long bound = leftUs > SlackUs ? (leftUs / 1000) * 1000 - 1000 : leftUs;
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(bound / 1'000'000);
+    tv.tv_usec = static_cast<suseconds_t>(bound % 1'000'000);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    boundUs_ = bound;
+    return true;
+}
+
 } // namespace lumetra::net

@@ -31,4 +31,18 @@ bool peerHasClosed(int fd);
 // Sets SO_RCVTIMEO / SO_SNDTIMEO so that one blocking receive or send ends by the deadline.
 void boundBlockingCalls(int fd, Deadline deadline);
 
+// Keeps a blocking socket's SO_RCVTIMEO so that the next receive ends by a deadline. Setting it
+// costs a system call, so the value set last is kept while it still ends inside the time left
+// and at most 2 ms before it; a receive that ends early just goes round its read loop again.
+class ReceiveBound {
+public:
+    // Bounds the next receive on `fd` by `deadline`; false once the deadline has passed.
+    bool apply(int fd, Deadline deadline);
+    // The socket is new: the next apply() sets its bound.
+    void forget() { boundUs_ = -1; }
+
+private:
+    long long boundUs_ = -1;
+};
+
 } // namespace lumetra::net

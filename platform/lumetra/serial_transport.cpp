@@ -1,12 +1,12 @@
 #include "platform/lumetra/serial_transport.h"
 
 #include "platform/lumetra/net_util.h"
-#include "platform/lumetra/socket_transport.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
@@ -105,7 +105,7 @@ void SerialTransport::open(Deadline deadline) {
     // Whatever the line held before us is no reply to anything we asked.
     ::tcflush(fd, TCIOFLUSH);
     fd_ = fd;
-    pending_.clear();
+    dropUnread(false);
 }
 
 void SerialTransport::close() noexcept {
@@ -113,7 +113,7 @@ void SerialTransport::close() noexcept {
         ::close(fd_);
         fd_ = -1;
     }
-    pending_.clear();
+    dropUnread(false);
 }
 
 void SerialTransport::lose(const std::string& what, int error) {
@@ -132,7 +132,7 @@ bool SerialTransport::waitFor(short events, Deadline deadline) {
     return seen > 0;
 }
 
-void SerialTransport::write(std::string_view message, Deadline deadline) {
+void SerialTransport::write(std::string_view message, IoDeadline deadline) {
     if (fd_ < 0) {
         throw Error(status::ErrorInvalidObject, path_ + " is not open");
     }
@@ -146,6 +146,7 @@ void SerialTransport::write(std::string_view message, Deadline deadline) {
         const ssize_t n = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
+            deadline.progress();
             continue;
         }
         const int error = errno;
@@ -153,7 +154,7 @@ void SerialTransport::write(std::string_view message, Deadline deadline) {
             continue;
         }
         if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
-            if (!waitFor(POLLOUT, deadline)) {
+            if (!waitFor(POLLOUT, deadline.due())) {
                 // Drop what is still queued rather than send half a message later.
                 ::tcflush(fd_, TCOFLUSH);
                 throw Error(status::ErrorTimeout, "timeout while sending to " + path_);
@@ -164,39 +165,44 @@ void SerialTransport::write(std::string_view message, Deadline deadline) {
     }
 }
 
-std::string SerialTransport::read(Deadline deadline) {
+bool SerialTransport::takeReply(std::string& reply) {
+    const std::string& term = settings_.termination;
+    if (term == "\n") {
+        return scanner_.take(pending_, reply);
+    }
+    const std::size_t at = pending_.find(term, termSearchFrom_);
+    if (at == std::string::npos) {
+        // A terminator may be split across reads: look again from its possible start.
+        termSearchFrom_ = pending_.size() - std::min(pending_.size(), term.size() - 1);
+        return false;
+    }
+    reply.assign(pending_, 0, at);
+    pending_.erase(0, at + term.size());
+    termSearchFrom_ = 0;
+    return true;
+}
+
+std::string SerialTransport::read(IoDeadline deadline) {
     if (fd_ < 0) {
         throw Error(status::ErrorInvalidObject, path_ + " is not open");
     }
-    const std::string& term = settings_.termination;
+    std::string reply;
     for (;;) {
-        if (term == "\n") {
-            std::size_t afterLastBlock = 0;
-            if (std::size_t length = scpiMessageLength(pending_, &afterLastBlock)) {
-                std::size_t end = length - 1;
-                if (end > afterLastBlock && pending_[end - 1] == '\r') {
-                    --end;
-                }
-                std::string reply = pending_.substr(0, end);
-                pending_.erase(0, length);
-                return reply;
-            }
-        } else if (const std::size_t at = pending_.find(term); at != std::string::npos) {
-            std::string reply = pending_.substr(0, at);
-            pending_.erase(0, at + term.size());
+        if (takeReply(reply)) {
             return reply;
         }
         if (pending_.size() > MaxMessageBytes) {
             close();
             throw Error(status::ErrorIo, "reply on " + path_ + " exceeds the size limit");
         }
-        if (!waitFor(POLLIN, deadline)) {
+        if (!waitFor(POLLIN, deadline.due())) {
             throw Error(status::ErrorTimeout, "timeout while waiting for a reply on " + path_);
         }
         char buffer[4096];
         const ssize_t n = ::read(fd_, buffer, sizeof buffer);
         if (n > 0) {
             pending_.append(buffer, static_cast<std::size_t>(n));
+            deadline.progress();
         } else if (n == 0) {
             // A terminal in raw mode with VMIN 0 reads nothing only once its other side is gone.
             lose("the serial line hung up", 0);
@@ -207,10 +213,25 @@ std::string SerialTransport::read(Deadline deadline) {
 }
 
 void SerialTransport::deviceClear(Deadline) {
-    pending_.clear();
+    dropUnread(false);
     if (fd_ >= 0) {
         ::tcflush(fd_, TCIOFLUSH);
     }
+}
+
+std::size_t SerialTransport::dropUnread(bool askLink) {
+    const std::size_t dropped = pending_.size();
+    pending_.clear();
+    scanner_.reset();
+    termSearchFrom_ = 0;
+    if (askLink && fd_ >= 0) {
+        int queued = 0;
+        if (::ioctl(fd_, FIONREAD, &queued) == 0 && queued > 0) {
+            ::tcflush(fd_, TCIFLUSH);
+            return dropped + static_cast<std::size_t>(queued);
+        }
+    }
+    return dropped;
 }
 
 bool SerialTransport::peerHasClosed() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/lumetra/reply_scanner.h"
 #include "platform/lumetra/resource_attributes.h"
 #include "platform/lumetra/transport.h"
 
@@ -20,21 +21,25 @@ public:
     void open(Deadline deadline) override;
     void close() noexcept override;
     bool isOpen() const override { return fd_ >= 0; }
-    void write(std::string_view message, Deadline deadline) override;
-    std::string read(Deadline deadline) override;
+    void write(std::string_view message, IoDeadline deadline) override;
+    std::string read(IoDeadline deadline) override;
     void deviceClear(Deadline deadline) override;
     bool peerHasClosed() override;
+    std::size_t dropUnread(bool askLink) override;
 
     const std::string& devicePath() const { return path_; }
 
 private:
     [[noreturn]] void lose(const std::string& what, int error);
     bool waitFor(short events, Deadline deadline);
+    bool takeReply(std::string& reply);
 
     std::string path_;
     SerialSettings settings_;
     int fd_ = -1;
     std::string pending_;
+    ReplyScanner scanner_;           // with line feed termination
+    std::size_t termSearchFrom_ = 0; // with other terminations: where to look on
 };
 
 // Raw mode with the settings' speed, character size, parity, stop bits and flow control.

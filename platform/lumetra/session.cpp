@@ -25,6 +25,10 @@ Deadline Session::nextDeadline() const {
     return Clock::now() + timeout_;
 }
 
+IoDeadline Session::transferDeadline() const {
+    return IoDeadline(timeout_, MaxTransferTime);
+}
+
 void Session::close() noexcept {
     transport_->close();
 }
@@ -33,11 +37,20 @@ bool Session::isOpen() const {
     return transport_->isOpen();
 }
 
-Transport& Session::linkFor(Deadline deadline) {
-    // An instrument that restarted closed our old connection; notice it before sending so the
-    // first operation after the restart already goes through.
-    if (transport_->isOpen() && transport_->peerHasClosed()) {
-        transport_->close();
+Transport& Session::linkFor(Deadline deadline, bool beforeQuery) {
+    if (transport_->isOpen()) {
+        // An instrument that restarted closed our old connection; notice it before sending, so
+        // that a command is never counted as sent into a dead link and the first operation after
+        // the restart already goes through.
+        const bool quiet = Clock::now() - lastAnswer_ > QuietAfterAnswer;
+        if (beforeQuery) {
+            if (const std::size_t dropped = transport_->dropUnread(quiet); dropped > 0 && trace_) {
+                trace_("dropped " + std::to_string(dropped) + " unread bytes before the query (" +
+                       resource_.canonical() + ")");
+            }
+        } else if (quiet && transport_->peerHasClosed()) {
+            transport_->close();
+        }
     }
     if (!transport_->isOpen()) {
         transport_->open(deadline);
@@ -60,35 +73,62 @@ template <typename Operation> auto Session::run(Operation&& operation) {
 
 void Session::open() {
     const Deadline deadline = nextDeadline();
-    run([&] { linkFor(deadline); });
+    run([&] { linkFor(deadline, false); });
 }
 
 void Session::write(std::string_view command) {
-    const Deadline deadline = nextDeadline();
+    IoDeadline deadline = transferDeadline();
     std::string message(command);
     message += '\n';
-    run([&] { linkFor(deadline).write(message, deadline); });
+    run([&] { linkFor(deadline.due(), false).write(message, deadline); });
 }
 
 std::string Session::read() {
-    const Deadline deadline = nextDeadline();
-    return run([&] { return linkFor(deadline).read(deadline); });
+    IoDeadline deadline = transferDeadline();
+    return run([&] {
+        std::string reply = linkFor(deadline.due(), false).read(deadline);
+        lastAnswer_ = Clock::now();
+        return reply;
+    });
 }
 
 std::string Session::query(std::string_view query) {
-    const Deadline deadline = nextDeadline();
+    IoDeadline deadline = transferDeadline();
     std::string message(query);
     message += '\n';
     return run([&] {
-        Transport& link = linkFor(deadline);
+        Transport& link = linkFor(deadline.due(), true);
         link.write(message, deadline);
-        return link.read(deadline);
+        deadline.progress();
+        std::string reply = link.read(deadline);
+        lastAnswer_ = Clock::now();
+        return reply;
     });
 }
 
 void Session::clear() {
     const Deadline deadline = nextDeadline();
-    run([&] { transport_->deviceClear(deadline); });
+    run([&] {
+        try {
+            if (!transport_->isOpen()) {
+                transport_->open(deadline);
+            }
+            transport_->deviceClear(deadline);
+        } catch (const Error& error) {
+            // A refusal by an instrument that was reached is an error of the clear; a link
+            // that cannot be reached, or is lost on the way, just stays closed.
+            const bool reached = transport_->isOpen();
+            if (reached && error.code() != status::ErrorTimeout &&
+                error.code() != status::ErrorConnectionLost) {
+                throw;
+            }
+            transport_->close();
+            if (trace_) {
+                trace_("clear could not reach " + resource_.canonical() + " (" + error.what() +
+                       "); the link stays closed");
+            }
+        }
+    });
 }
 
 } // namespace lumetra

@@ -4,6 +4,7 @@
 #include "platform/lumetra/transport.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,10 +14,21 @@ namespace lumetra {
 // A session with one resource. Creating a session does no I/O (it only picks the transport,
 // and throws when this build carries none for the resource); the link is opened by open() or by
 // the first operation that needs it, and opened again by the next operation after it was lost,
-// always within that operation's timeout. A query's write and read share one timeout. Errors
-// are lumetra::Error, their text prefixed with the resource name.
+// always within that operation's timeout. Errors are lumetra::Error, their text prefixed with
+// the resource name.
+//
+// The timeout bounds silence: an operation fails once the link has moved no byte for that
+// long, however long the reply, but never takes longer than MaxTransferTime in all (or the
+// timeout, when that is longer). A query's write and read share one such deadline.
+//
+// A reply is only ever the answer to the query just sent: before a query is written, whatever
+// the link holds unread is dropped (and traced). A link that answered within the last
+// QuietAfterAnswer needs no look at the link itself for that, nor for a peer that closed.
 class Session {
 public:
+    static constexpr std::chrono::seconds MaxTransferTime{60};
+    static constexpr std::chrono::milliseconds QuietAfterAnswer{1};
+
     explicit Session(ResourceName resource,
                      std::chrono::milliseconds timeout = std::chrono::seconds(2),
                      TransportFactory factory = makeTransport, ResourceAttributes attributes = {});
@@ -38,12 +50,19 @@ public:
     // Reads one reply, without its terminator.
     std::string read();
     std::string query(std::string_view query);
-    // Device clear: drops whatever is pending on the link. Needs no open link.
+    // Device clear: drops whatever is pending on the link. A link that cannot be reached is
+    // left closed, which leaves nothing pending either: the next operation connects afresh and
+    // reports the failure.
     void clear();
+
+    // Receives one line for each event worth tracing: dropped unread bytes, an unreachable
+    // link at a clear.
+    void setTrace(std::function<void(const std::string&)> trace) { trace_ = std::move(trace); }
 
 private:
     Deadline nextDeadline() const;
-    Transport& linkFor(Deadline deadline);
+    IoDeadline transferDeadline() const;
+    Transport& linkFor(Deadline deadline, bool beforeQuery);
     template <typename Operation> auto run(Operation&& operation);
 
     ResourceName resource_;
@@ -51,6 +70,8 @@ private:
     std::chrono::milliseconds timeout_;
     TransportFactory factory_;
     std::unique_ptr<Transport> transport_;
+    std::function<void(const std::string&)> trace_;
+    Deadline lastAnswer_{};
 };
 
 } // namespace lumetra

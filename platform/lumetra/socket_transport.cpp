@@ -27,68 +27,6 @@ std::string unbracketed(const std::string& host) {
 
 } // namespace
 
-std::size_t scpiMessageLength(std::string_view bytes, std::size_t* afterLastBlock) {
-    char quote = 0;
-    if (afterLastBlock) {
-        *afterLastBlock = 0;
-    }
-    std::size_t i = 0;
-    const std::size_t n = bytes.size();
-    while (i < n) {
-        const char c = bytes[i];
-        if (c == '\n') {
-            return i + 1;
-        }
-        if (quote) {
-            if (c == quote) {
-                quote = 0;
-            }
-            ++i;
-            continue;
-        }
-        if (c == '"' || c == '\'') {
-            quote = c;
-            ++i;
-            continue;
-        }
-        if (c == '#') {
-            if (i + 1 >= n) {
-                return 0; // cannot tell yet whether a block starts here
-            }
-            const char digitCount = bytes[i + 1];
-            if (digitCount >= '1' && digitCount <= '9') {
-                const std::size_t count = static_cast<std::size_t>(digitCount - '0');
-                if (i + 2 + count > n) {
-                    return 0;
-                }
-                std::size_t length = 0;
-                bool digits = true;
-                for (std::size_t k = 0; k < count; ++k) {
-                    const char d = bytes[i + 2 + k];
-                    if (d < '0' || d > '9') {
-                        digits = false;
-                        break;
-                    }
-                    length = length * 10 + static_cast<std::size_t>(d - '0');
-                }
-                if (digits) {
-                    const std::size_t end = i + 2 + count + length;
-                    if (end > n) {
-                        return 0;
-                    }
-                    i = end;
-                    if (afterLastBlock) {
-                        *afterLastBlock = end;
-                    }
-                    continue;
-                }
-            }
-        }
-        ++i;
-    }
-    return 0;
-}
-
 SocketTransport::SocketTransport(std::string host, std::uint16_t port)
     : host_(unbracketed(host)), port_(port) {}
 
@@ -105,8 +43,9 @@ void SocketTransport::open(Deadline deadline) {
     // From here on the socket blocks: a read waits in one receive call bounded by SO_RCVTIMEO,
     // and sends say MSG_DONTWAIT themselves.
     fd_ = net::connectTcp(host_, port_, deadline);
-    receiveTimeoutUs_ = -1;
+    receiveBound_.forget();
     pending_.clear();
+    scanner_.reset();
 }
 
 void SocketTransport::close() noexcept {
@@ -115,6 +54,7 @@ void SocketTransport::close() noexcept {
         fd_ = -1;
     }
     pending_.clear();
+    scanner_.reset();
 }
 
 void SocketTransport::lose(const std::string& what, int error) {
@@ -130,7 +70,7 @@ bool SocketTransport::waitFor(short events, Deadline deadline) {
     return seen > 0;
 }
 
-void SocketTransport::write(std::string_view message, Deadline deadline) {
+void SocketTransport::write(std::string_view message, IoDeadline deadline) {
     if (fd_ < 0) {
         throw Error(status::ErrorInvalidObject, "the link to " + endpoint() + " is not open");
     }
@@ -140,6 +80,7 @@ void SocketTransport::write(std::string_view message, Deadline deadline) {
             ::send(fd_, message.data() + sent, message.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
+            deadline.progress();
             continue;
         }
         int error = errno;
@@ -147,7 +88,7 @@ void SocketTransport::write(std::string_view message, Deadline deadline) {
             continue;
         }
         if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
-            if (!waitFor(POLLOUT, deadline)) {
+            if (!waitFor(POLLOUT, deadline.due())) {
                 // Half a message on the wire would corrupt the next one: drop the link.
                 if (sent > 0) {
                     close();
@@ -160,38 +101,28 @@ void SocketTransport::write(std::string_view message, Deadline deadline) {
     }
 }
 
-std::string SocketTransport::read(Deadline deadline) {
+std::string SocketTransport::read(IoDeadline deadline) {
     if (fd_ < 0) {
         throw Error(status::ErrorInvalidObject, "the link to " + endpoint() + " is not open");
     }
+    std::string reply;
     for (;;) {
-        std::size_t afterLastBlock = 0;
-        if (std::size_t length = scpiMessageLength(pending_, &afterLastBlock)) {
-            std::size_t end = length - 1;
-            // A carriage return before the line feed is a terminator too, unless it is the
-            // last byte of a block.
-            if (end > afterLastBlock && pending_[end - 1] == '\r') {
-                --end;
-            }
-            std::string message = pending_.substr(0, end);
-            pending_.erase(0, length);
-            return message;
+        if (scanner_.take(pending_, reply)) {
+            return reply;
         }
         if (pending_.size() > MaxMessageBytes) {
             close();
             throw Error(status::ErrorIo, "reply from " + endpoint() + " exceeds the size limit");
         }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
+        if (!receiveBound_.apply(fd_, deadline.due())) {
             throw Error(status::ErrorTimeout,
                         "timeout while waiting for a reply from " + endpoint());
         }
-        boundNextReceive(left);
         char buffer[65536];
         ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
         if (n > 0) {
             pending_.append(buffer, static_cast<std::size_t>(n));
+            deadline.progress();
         } else if (n == 0) {
             lose("the instrument closed the connection", 0);
         } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
@@ -200,47 +131,31 @@ std::string SocketTransport::read(Deadline deadline) {
     }
 }
 
-void SocketTransport::boundNextReceive(long long leftUs) {
-    // The receive must end by the deadline. Setting SO_RCVTIMEO costs a system call, so the
-    // last value is kept while it still ends inside the deadline and at most 2 ms before it;
-    // a receive that ends early just goes round the read loop once more.
-    constexpr long long SlackUs = 2000;
-    if (receiveTimeoutUs_ > 0 && receiveTimeoutUs_ <= leftUs &&
-        leftUs - receiveTimeoutUs_ < SlackUs) {
-        return;
-    }
-    const long long bound = leftUs > SlackUs ? (leftUs / 1000) * 1000 - 1000 : leftUs;
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(bound / 1'000'000);
-    tv.tv_usec = static_cast<suseconds_t>(bound % 1'000'000);
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    receiveTimeoutUs_ = bound;
+void SocketTransport::deviceClear(Deadline) {
+    dropUnread(true);
 }
 
-void SocketTransport::deviceClear(Deadline) {
+std::size_t SocketTransport::dropUnread(bool askLink) {
+    std::size_t dropped = pending_.size();
     pending_.clear();
-    if (fd_ < 0) {
-        return;
+    scanner_.reset();
+    if (!askLink) {
+        return dropped;
     }
     char buffer[65536];
-    for (;;) {
-        ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    while (fd_ >= 0) {
+        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n > 0) {
-            continue;
+            dropped += static_cast<std::size_t>(n);
+        } else if (n == 0) {
+            close(); // the peer is gone; the next operation connects again
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            break;
+        } else if (errno != EINTR) {
+            close();
         }
-        if (n == 0) {
-            close(); // nothing left to clear; the next operation connects again
-            return;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            return;
-        }
-        close();
-        return;
     }
+    return dropped;
 }
 
 bool SocketTransport::peerHasClosed() {

@@ -1,7 +1,7 @@
 #include "platform/lumetra/usbtmc_transport.h"
 
 #include "platform/lumetra/net_util.h"
-#include "platform/lumetra/socket_transport.h"
+#include "platform/lumetra/reply_scanner.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -191,11 +191,11 @@ void UsbtmcTransport::boundNextCall(Deadline deadline, const char* what) {
     timeoutMs_ = ms;
 }
 
-void UsbtmcTransport::write(std::string_view message, Deadline deadline) {
+void UsbtmcTransport::write(std::string_view message, IoDeadline deadline) {
     if (fd_ < 0) {
         throw Error(status::ErrorInvalidObject, name() + " is not open");
     }
-    boundNextCall(deadline, "sending to");
+    boundNextCall(deadline.due(), "sending to");
     for (;;) {
         const ssize_t n = io_->write(fd_, message.data(), message.size());
         if (n == static_cast<ssize_t>(message.size())) {
@@ -209,14 +209,15 @@ void UsbtmcTransport::write(std::string_view message, Deadline deadline) {
     }
 }
 
-std::string UsbtmcTransport::read(Deadline deadline) {
+std::string UsbtmcTransport::read(IoDeadline deadline) {
     if (fd_ < 0) {
         throw Error(status::ErrorInvalidObject, name() + " is not open");
     }
     std::string message;
     std::vector<char> buffer(readSize_);
+    ReplyScanner scanner;
     for (;;) {
-        boundNextCall(deadline, "reading from");
+        boundNextCall(deadline.due(), "reading from");
         const ssize_t n = io_->read(fd_, buffer.data(), buffer.size());
         if (n < 0) {
             if (errno == EINTR) {
@@ -226,11 +227,12 @@ std::string UsbtmcTransport::read(Deadline deadline) {
             fail("reading from", errno);
         }
         message.append(buffer.data(), static_cast<std::size_t>(n));
+        deadline.progress();
         // A short read is the driver's end of message. A full one may end the message too when
         // the reply is exactly that long: a complete SCPI message then ends it, as asking again
         // would wait for a reply that never comes.
         if (static_cast<std::size_t>(n) < buffer.size() ||
-            scpiMessageLength(message) == message.size()) {
+            scanner.scan(message) == message.size()) {
             break;
         }
         if (message.size() > MaxMessageBytes) {

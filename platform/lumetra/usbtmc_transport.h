@@ -55,8 +55,8 @@ public:
     void open(Deadline deadline) override;
     void close() noexcept override;
     bool isOpen() const override { return fd_ >= 0; }
-    void write(std::string_view message, Deadline deadline) override;
-    std::string read(Deadline deadline) override;
+    void write(std::string_view message, IoDeadline deadline) override;
+    std::string read(IoDeadline deadline) override;
     void deviceClear(Deadline deadline) override;
 
     static constexpr unsigned DriverTimeoutFloorMs = 100;

@@ -1,11 +1,10 @@
 #include "platform/lumetra/vxi11_transport.h"
 
 #include "platform/lumetra/net_util.h"
+#include "platform/lumetra/rpc_stream.h"
 #include "platform/lumetra/vxi11/vxi11_protocol.h"
 
 #include <rpc/pmap_prot.h>
-#include <rpc/rpc.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace lumetra {
@@ -13,17 +12,16 @@ namespace lumetra {
 namespace {
 
 constexpr std::size_t MaxMessageBytes = std::size_t(256) << 20;
-
-CLIENT* rpc(void* client) {
-    return static_cast<CLIENT*>(client);
-}
+// Room in a reply record beside its data: the RPC reply header with the largest verifier, and
+// the result's own words.
+constexpr std::size_t ReplyOverheadBytes = 512;
 
 long long remainingMs(Deadline deadline) {
     return std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
 }
 
 // The device's own timeouts end a little before ours, so that it answers "I/O timeout" before
-// our RPC call gives up on the reply.
+// we give up on the reply.
 unsigned long deviceTimeoutMs(Deadline deadline) {
     const long long left = remainingMs(deadline);
     if (left <= 0) {
@@ -33,17 +31,6 @@ unsigned long deviceTimeoutMs(Deadline deadline) {
     return static_cast<unsigned long>(left - margin);
 }
 
-timeval rpcTimeout(Deadline deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
-    // Zero would mean "send and do not wait for a reply".
-    const long long us = std::max<long long>(left, 1000);
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(us / 1'000'000);
-    tv.tv_usec = static_cast<suseconds_t>(us % 1'000'000);
-    return tv;
-}
-
 std::string unbracketed(const std::string& host) {
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
         return host.substr(1, host.size() - 2);
@@ -51,72 +38,37 @@ std::string unbracketed(const std::string& host) {
     return host;
 }
 
-// An RPC client on an already connected TCP socket, so that connecting was bounded by us.
-CLIENT* clientOn(int fd, unsigned long program, unsigned long version) {
-    sockaddr_storage peer{};
-    socklen_t length = sizeof peer;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
-        return nullptr;
-    }
-    netbuf address{};
-    address.maxlen = sizeof peer;
-    address.len = length;
-    address.buf = &peer;
-    return ::clnt_vc_create(fd, &address, program, version, 0, 0);
-}
-
-[[noreturn]] void throwRpcFailure(clnt_stat stat, const std::string& what,
-                                  const std::string& where) {
-    const std::string text = what + " to " + where + " failed: " + ::clnt_sperrno(stat);
-    if (stat == RPC_TIMEDOUT) {
-        throw Error(status::ErrorTimeout, "timeout: " + text);
-    }
-    if (stat == RPC_CANTSEND || stat == RPC_CANTRECV || stat == RPC_CANTDECODERES) {
-        throw Error(status::ErrorConnectionLost, text);
-    }
-    if (stat == RPC_PROGUNAVAIL || stat == RPC_PROGVERSMISMATCH || stat == RPC_PROCUNAVAIL) {
-        throw Error(status::ErrorResourceNotFound, text);
-    }
-    throw Error(status::ErrorIo, text);
+template <typename Routine> xdrproc_t xdrRoutine(Routine routine) {
+    return reinterpret_cast<xdrproc_t>(routine);
 }
 
 } // namespace
 
 std::uint16_t vxi11PortFromPortmapper(const std::string& hostText, Deadline deadline) {
     const std::string host = unbracketed(hostText);
-    const std::string where = net::endpoint(host, PMAPPORT);
+    const std::string where = "the portmapper at " + net::endpoint(host, PMAPPORT);
     const int fd = net::connectTcp(host, PMAPPORT, deadline);
-    CLIENT* client = clientOn(fd, PMAPPROG, PMAPVERS);
-    if (!client) {
-        ::close(fd);
-        throw Error(status::ErrorIo, "cannot talk RPC to the portmapper at " + where);
-    }
-    net::boundBlockingCalls(fd, deadline);
     pmap query{};
     query.pm_prog = DEVICE_CORE;
     query.pm_vers = DEVICE_CORE_VERSION;
     query.pm_prot = IPPROTO_TCP;
     query.pm_port = 0;
     u_long port = 0;
-    const clnt_stat stat =
-        clnt_call(client, PMAPPROC_GETPORT, reinterpret_cast<xdrproc_t>(xdr_pmap),
-                  reinterpret_cast<char*>(&query), reinterpret_cast<xdrproc_t>(xdr_u_long),
-                  reinterpret_cast<char*>(&port), rpcTimeout(deadline));
-    clnt_destroy(client);
-    ::close(fd);
-    if (stat != RPC_SUCCESS) {
-        try {
-            throwRpcFailure(stat, "asking the portmapper for the VXI-11 port", where);
-        } catch (const Error& error) {
-            // The portmapper's link is not the instrument's: a broken one means "not there".
-            throw Error(error.code() == status::ErrorTimeout ? status::ErrorTimeout
-                                                             : status::ErrorMachineNotAvailable,
-                        error.what());
-        }
+    try {
+        RpcStream portmapper(fd, PMAPPROG, PMAPVERS, ReplyOverheadBytes);
+        IoDeadline callDeadline(deadline);
+        portmapper.call(PMAPPROC_GETPORT, xdrRoutine(xdr_pmap), &query, xdrRoutine(xdr_u_long),
+                        &port, callDeadline, "asking for the VXI-11 port", where);
+    } catch (const Error& error) {
+        ::close(fd);
+        // The portmapper's link is not the instrument's: a broken one means "not there".
+        throw Error(error.code() == status::ErrorTimeout ? status::ErrorTimeout
+                                                         : status::ErrorMachineNotAvailable,
+                    error.what());
     }
+    ::close(fd);
     if (port == 0 || port > 65535) {
-        throw Error(status::ErrorResourceNotFound,
-                    "the portmapper at " + where + " knows no VXI-11 service");
+        throw Error(status::ErrorResourceNotFound, where + " knows no VXI-11 service");
     }
     return static_cast<std::uint16_t>(port);
 }
@@ -124,7 +76,7 @@ std::uint16_t vxi11PortFromPortmapper(const std::string& hostText, Deadline dead
 Vxi11Transport::Vxi11Transport(std::string host, std::string deviceName,
                                std::optional<std::uint16_t> port, std::uint32_t readRequestSize)
     : host_(unbracketed(host)), deviceName_(std::move(deviceName)), configuredPort_(port),
-      readRequestSize_(std::max<std::uint32_t>(readRequestSize, 1)) {}
+      readRequestSize_(std::clamp<std::uint32_t>(readRequestSize, 1, VXI11_MAX_DATA)) {}
 
 Vxi11Transport::~Vxi11Transport() {
     close();
@@ -136,24 +88,20 @@ std::string Vxi11Transport::where() const {
 }
 
 void Vxi11Transport::callCore(unsigned long procedure, void* encode, void* arguments, void* decode,
-                              void* result, Deadline deadline, const char* what) {
-    if (Clock::now() >= deadline) {
+                              void* result, IoDeadline& deadline, const char* what) {
+    if (Clock::now() >= deadline.due()) {
         throw Error(status::ErrorTimeout, std::string("timeout before ") + what + " to " + where());
     }
-    lastTimeout_ = std::chrono::milliseconds(std::max<long long>(remainingMs(deadline), 1));
-    net::boundBlockingCalls(fd_, deadline);
-    const clnt_stat stat = clnt_call(
-        rpc(client_), procedure, reinterpret_cast<xdrproc_t>(encode), static_cast<char*>(arguments),
-        reinterpret_cast<xdrproc_t>(decode), static_cast<char*>(result), rpcTimeout(deadline));
-    if (stat != RPC_SUCCESS) {
-        try {
-            throwRpcFailure(stat, what, where());
-        } catch (const Error&) {
-            // After a failed call the stream may hold half a record: never use it again.
-            healthy_ = false;
-            close();
-            throw;
-        }
+    lastTimeout_ = std::chrono::milliseconds(std::max<long long>(remainingMs(deadline.due()), 1));
+    try {
+        core_->call(static_cast<std::uint32_t>(procedure), xdrRoutine(encode), arguments,
+                    xdrRoutine(decode), result, deadline, what, where());
+    } catch (const Error&) {
+        // After a failed call the stream may hold half a record: never use it again, and do
+        // not talk to the peer on it when closing.
+        healthy_ = false;
+        close();
+        throw;
     }
 }
 
@@ -184,11 +132,8 @@ void Vxi11Transport::open(Deadline deadline) {
         configuredPort_ ? *configuredPort_ : vxi11PortFromPortmapper(host_, deadline);
     fd_ = net::connectTcp(host_, port, deadline);
     linkPort_ = port;
-    client_ = clientOn(fd_, DEVICE_CORE, DEVICE_CORE_VERSION);
-    if (!client_) {
-        close();
-        throw Error(status::ErrorIo, "cannot set up an RPC client for " + where());
-    }
+    core_ = std::make_unique<RpcStream>(fd_, DEVICE_CORE, DEVICE_CORE_VERSION,
+                                        readRequestSize_ + ReplyOverheadBytes);
     healthy_ = true;
     Create_LinkParms parameters{};
     parameters.clientId = static_cast<long>(::getpid() & 0x7fffffff);
@@ -196,8 +141,9 @@ void Vxi11Transport::open(Deadline deadline) {
     parameters.lock_timeout = deviceTimeoutMs(deadline);
     parameters.device = deviceName_.data();
     Create_LinkResp reply{};
+    IoDeadline callDeadline(deadline);
     callCore(vxi11::ProcCreateLink, reinterpret_cast<void*>(xdr_Create_LinkParms), &parameters,
-             reinterpret_cast<void*>(xdr_Create_LinkResp), &reply, deadline, "create_link");
+             reinterpret_cast<void*>(xdr_Create_LinkResp), &reply, callDeadline, "create_link");
     if (reply.error != 0) {
         healthy_ = false;
         const long error = reply.error;
@@ -211,26 +157,24 @@ void Vxi11Transport::open(Deadline deadline) {
     link_ = reply.lid;
     // Every server takes at least 1024 bytes per write.
     maxWriteSize_ = static_cast<std::uint32_t>(
-        std::clamp<unsigned long>(reply.maxRecvSize, 1024, std::uint32_t(1) << 24));
+        std::clamp<unsigned long>(reply.maxRecvSize, 1024, VXI11_MAX_DATA));
 }
 
 void Vxi11Transport::close() noexcept {
-    if (client_) {
-        if (healthy_) {
-            // Polite, but bounded: the instrument frees the link when the connection ends anyway.
-            const auto bound = std::min(lastTimeout_, std::chrono::milliseconds(1000));
-            const Deadline deadline = Clock::now() + bound;
-            net::boundBlockingCalls(fd_, deadline);
+    if (core_ && healthy_ && !net::peerHasClosed(fd_)) {
+        // Polite, but bounded: the instrument frees the link when the connection ends anyway.
+        try {
+            IoDeadline deadline(Clock::now() +
+                                std::min(lastTimeout_, std::chrono::milliseconds(1000)));
             Device_Link link = link_;
             Device_Error reply{};
-            clnt_call(rpc(client_), vxi11::ProcDestroyLink,
-                      reinterpret_cast<xdrproc_t>(xdr_Device_Link), reinterpret_cast<char*>(&link),
-                      reinterpret_cast<xdrproc_t>(xdr_Device_Error),
-                      reinterpret_cast<char*>(&reply), rpcTimeout(deadline));
+            core_->call(vxi11::ProcDestroyLink, xdrRoutine(xdr_Device_Link), &link,
+                        xdrRoutine(xdr_Device_Error), &reply, deadline, "destroy_link", where());
+        } catch (const Error&) {
+            // The link ends with the connection below.
         }
-        clnt_destroy(rpc(client_));
-        client_ = nullptr;
     }
+    core_.reset();
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
@@ -239,8 +183,8 @@ void Vxi11Transport::close() noexcept {
     linkPort_ = 0;
 }
 
-void Vxi11Transport::write(std::string_view message, Deadline deadline) {
-    if (!client_) {
+void Vxi11Transport::write(std::string_view message, IoDeadline deadline) {
+    if (!core_) {
         throw Error(status::ErrorInvalidObject, "the link to " + where() + " is not open");
     }
     std::size_t sent = 0;
@@ -249,7 +193,7 @@ void Vxi11Transport::write(std::string_view message, Deadline deadline) {
         const bool last = sent + length == message.size();
         Device_WriteParms parameters{};
         parameters.lid = link_;
-        parameters.io_timeout = deviceTimeoutMs(deadline);
+        parameters.io_timeout = deviceTimeoutMs(deadline.due());
         parameters.lock_timeout = parameters.io_timeout;
         parameters.flags = vxi11::FlagWaitLock | (last ? vxi11::FlagEnd : 0);
         parameters.data.data_len = static_cast<u_int>(length);
@@ -266,14 +210,14 @@ void Vxi11Transport::write(std::string_view message, Deadline deadline) {
             failDevice(reply.error, "device_write");
         }
         sent += std::min<std::size_t>(reply.size, length);
-        if (reply.size == 0 && length > 0 && Clock::now() >= deadline) {
+        if (reply.size == 0 && length > 0 && Clock::now() >= deadline.due()) {
             throw Error(status::ErrorTimeout, "timeout while sending to " + where());
         }
     } while (sent < message.size());
 }
 
-std::string Vxi11Transport::read(Deadline deadline) {
-    if (!client_) {
+std::string Vxi11Transport::read(IoDeadline deadline) {
+    if (!core_) {
         throw Error(status::ErrorInvalidObject, "the link to " + where() + " is not open");
     }
     std::string message;
@@ -281,7 +225,7 @@ std::string Vxi11Transport::read(Deadline deadline) {
         Device_ReadParms parameters{};
         parameters.lid = link_;
         parameters.requestSize = readRequestSize_;
-        parameters.io_timeout = deviceTimeoutMs(deadline);
+        parameters.io_timeout = deviceTimeoutMs(deadline.due());
         parameters.lock_timeout = parameters.io_timeout;
         parameters.flags = vxi11::FlagWaitLock;
         parameters.termChar = 0;
@@ -291,8 +235,7 @@ std::string Vxi11Transport::read(Deadline deadline) {
         const long error = reply.error;
         const long reason = reply.reason;
         message.append(reply.data.data_val, reply.data.data_len);
-        clnt_freeres(rpc(client_), reinterpret_cast<xdrproc_t>(xdr_Device_ReadResp),
-                     reinterpret_cast<char*>(&reply));
+        RpcStream::release(xdrRoutine(xdr_Device_ReadResp), &reply);
         if (error != 0) {
             // A reply cut short must not be taken for the next one: the session drops the link.
             failDevice(error, "device_read");
@@ -304,7 +247,7 @@ std::string Vxi11Transport::read(Deadline deadline) {
             close();
             throw Error(status::ErrorIo, "reply from " + where() + " exceeds the size limit");
         }
-        if (Clock::now() >= deadline) {
+        if (Clock::now() >= deadline.due()) {
             throw Error(status::ErrorTimeout, "timeout while reading a reply from " + where());
         }
     }
@@ -318,10 +261,11 @@ std::string Vxi11Transport::read(Deadline deadline) {
 }
 
 void Vxi11Transport::deviceClear(Deadline deadline) {
-    if (client_ && peerHasClosed()) {
+    if (core_ && peerHasClosed()) {
+        healthy_ = false;
         close();
     }
-    if (!client_) {
+    if (!core_) {
         open(deadline);
     }
     Device_GenericParms parameters{};
@@ -330,8 +274,9 @@ void Vxi11Transport::deviceClear(Deadline deadline) {
     parameters.io_timeout = deviceTimeoutMs(deadline);
     parameters.lock_timeout = parameters.io_timeout;
     Device_Error reply{};
+    IoDeadline callDeadline(deadline);
     callCore(vxi11::ProcDeviceClear, reinterpret_cast<void*>(xdr_Device_GenericParms), &parameters,
-             reinterpret_cast<void*>(xdr_Device_Error), &reply, deadline, "device_clear");
+             reinterpret_cast<void*>(xdr_Device_Error), &reply, callDeadline, "device_clear");
     if (reply.error != 0) {
         failDevice(reply.error, "device_clear");
     }
@@ -339,6 +284,16 @@ void Vxi11Transport::deviceClear(Deadline deadline) {
 
 bool Vxi11Transport::peerHasClosed() {
     return net::peerHasClosed(fd_);
+}
+
+std::size_t Vxi11Transport::dropUnread(bool askLink) {
+    // Replies come only as answers to our own calls, matched by their ids; all that is left to
+    // notice is a peer that closed, which is then never talked to again.
+    if (askLink && core_ && peerHasClosed()) {
+        healthy_ = false;
+        close();
+    }
+    return 0;
 }
 
 } // namespace lumetra

@@ -4,16 +4,19 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace lumetra {
 
+class RpcStream;
+
 // VXI-11 over ONC RPC on TCP: a link to one LAN device name on the host. The core channel's port
 // comes from the resource's settings or else from the host's portmapper. Every RPC call waits at
 // most until the operation's deadline, and the device's own I/O and lock timeouts are set from
-// it too. A message ends at END; its final line feed is not part of the reply. Device clear is
-// the protocol's device_clear.
+// it too. A link that failed is closed without another word to the peer. A message ends at END; its
+// final line feed is not part of the reply. Device clear is the protocol's device_clear.
 class Vxi11Transport final : public Transport {
 public:
     Vxi11Transport(std::string host, std::string deviceName,
@@ -23,11 +26,12 @@ public:
 
     void open(Deadline deadline) override;
     void close() noexcept override;
-    bool isOpen() const override { return client_ != nullptr; }
-    void write(std::string_view message, Deadline deadline) override;
-    std::string read(Deadline deadline) override;
+    bool isOpen() const override { return core_ != nullptr; }
+    void write(std::string_view message, IoDeadline deadline) override;
+    std::string read(IoDeadline deadline) override;
     void deviceClear(Deadline deadline) override;
     bool peerHasClosed() override;
+    std::size_t dropUnread(bool askLink) override;
 
     // The core channel's port of the open link (0 when closed).
     std::uint16_t linkPort() const { return linkPort_; }
@@ -35,7 +39,7 @@ public:
 private:
     std::string where() const;
     void callCore(unsigned long procedure, void* encode, void* arguments, void* decode,
-                  void* result, Deadline deadline, const char* what);
+                  void* result, IoDeadline& deadline, const char* what);
     [[noreturn]] void failDevice(long error, const char* what);
 
     std::string host_;
@@ -43,7 +47,7 @@ private:
     std::optional<std::uint16_t> configuredPort_;
     std::uint32_t readRequestSize_;
     int fd_ = -1;
-    void* client_ = nullptr; // CLIENT*, kept out of this header
+    std::unique_ptr<RpcStream> core_;
     long link_ = 0;
     std::uint32_t maxWriteSize_ = 1024;
     std::uint16_t linkPort_ = 0;

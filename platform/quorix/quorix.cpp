@@ -94,6 +94,7 @@ void Quorix::setResourceName(const QString& name) {
         auto attributes = resources_.attributesOf(resource.canonical());
         session_ = std::make_unique<lumetra::Session>(std::move(resource), timeout_, transports_,
                                                       std::move(attributes));
+        session_->setTrace([this](const std::string& line) { traceLine("link", textOf(line)); });
     } catch (const lumetra::Error& error) {
         fail(error.code(), textOf(error.what()));
     }

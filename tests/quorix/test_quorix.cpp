@@ -1,4 +1,6 @@
 #include "platform/quorix/quorix.h"
+#include "tests/link/link_test_helpers.h"
+#include "tests/link/loopback_peers.h"
 #include "tests/support/running_sim.h"
 
 #include <QElapsedTimer>
@@ -185,12 +187,48 @@ private slots:
         QCOMPARE(control.LastStatus(), status::ErrorInvalidObject);
     }
 
+    // Start-up passes over an instrument that cannot be reached, whatever its link: its Clear
+    // leaves the link closed, and the identification query that follows fails.
+    void clearOfAnUnreachableInstrumentDoesNotRaise_data() {
+        QTest::addColumn<QString>("resource");
+        QTest::addColumn<QString>("line");
+        const QString deadPort = QString::number(testing::closedPort());
+        QTest::newRow("socket") << DeadResource << QString();
+        QTest::newRow("vxi11") << "TCPIP0::127.0.0.1::inst0::INSTR"
+                               << "TCPIP0::127.0.0.1::inst0::INSTR vxi11-port=" + deadPort;
+        QTest::newRow("serial") << "ASRL/dev/no-such-tty::INSTR" << QString();
+        QTest::newRow("usbtmc") << "USB0::0x1234::0x5678::NOSUCH::INSTR" << QString();
+    }
     void clearOfAnUnreachableInstrumentDoesNotRaise() {
-        testing::ResourcesFile resources;
+        QFETCH(QString, resource);
+        QFETCH(QString, line);
+        testing::ResourcesFile resources(line.isEmpty() ? QStringList{} : QStringList{line});
         Quorix control = controlWith(resources);
-        control.setResourceName(DeadResource);
+        control.setResourceName(resource);
         control.Clear();
-        QCOMPARE(control.LastStatus(), 0);
+        QVERIFY(control.LastStatus() >= 0);
+        QVERIFY_THROWS_EXCEPTION(quorix::Error, control.Query("*IDN?"));
+        QVERIFY(control.LastStatus() < 0);
+    }
+
+    void traceSettingShowsUnaskedLinesDropped() {
+        testing::ScriptedPeer peer([](int fd) {
+            testing::readLine(fd);
+            testing::sendAll(fd, "1\nUNASKED\n");
+            testing::readLine(fd);
+            testing::sendAll(fd, "2\n");
+            testing::readLine(fd);
+        });
+        testing::ResourcesFile resources;
+        std::ostringstream trace;
+        Quorix control = controlWith(resources, &trace);
+        control.setResourceName(QStringLiteral("TCPIP0::127.0.0.1::%1::SOCKET").arg(peer.port()));
+        control.setSetting(1, 1);
+        QCOMPARE(control.Query("A?"), QString("1"));
+        QCOMPARE(control.Query("B?"), QString("2"));
+        const QString text = QString::fromStdString(trace.str());
+        QVERIFY2(text.contains("quorix: link: dropped 8 unread bytes before the query"),
+                 qPrintable(text));
     }
 
     void clearWithoutResourceRaises() {

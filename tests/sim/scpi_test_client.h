@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <optional>
 #include <poll.h>
+#include <regex>
 #include <string>
 #include <string_view>
 #include <sys/socket.h>
@@ -160,6 +161,22 @@ private:
     bool closed_ = false;
     int receiveCalls_ = 0;
 };
+
+// A traffic log with the date and time taken off each line. A line that does not start with
+// them is kept whole, so that a comparison shows it.
+inline std::string withoutTimes(const std::string& log) {
+    static const std::regex stamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6} )");
+    std::string result;
+    std::size_t start = 0;
+    while (start < log.size()) {
+        std::size_t end = log.find('\n', start);
+        end = end == std::string::npos ? log.size() : end + 1;
+        const std::string line = log.substr(start, end - start);
+        result += std::regex_replace(line, stamp, "", std::regex_constants::format_first_only);
+        start = end;
+    }
+    return result;
+}
 
 // Polls `condition` until it holds or `timeout` passes.
 template <typename Condition>

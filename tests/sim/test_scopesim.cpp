@@ -11,11 +11,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 
 using namespace std::chrono_literals;
 using scopesim_test::ScpiClient;
 using scopesim_test::waitUntil;
+using scopesim_test::withoutTimes;
 
 namespace {
 
@@ -515,6 +517,40 @@ private slots:
         QVERIFY(client.readUntilQuiet(300ms).starts_with("#9"));
     }
 
+    // The serial line takes the switches that fit a line without connections; close-after does
+    // not cut it off.
+    void serialLineTakesTheFaultSwitches() {
+        sim::SimConfig c = config();
+        c.serialPty = true;
+        c.faults.closeAfterMessages = 1;
+        c.faults.malformedReply = 2;
+        start(c);
+        const int fd = ::open(server_->serialPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        auto query = [fd](const std::string& message) {
+            const std::string line = message + "\n";
+            if (::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+                return std::string("(write failed)");
+            }
+            std::string reply;
+            char byte = 0;
+            pollfd p{fd, POLLIN, 0};
+            while (::poll(&p, 1, 500) == 1 && ::read(fd, &byte, 1) == 1 && byte != '\n') {
+                reply += byte;
+            }
+            return reply;
+        };
+        QCOMPARE(query("HEAD 0;*IDN?"), std::string(sim::DefaultIdn));
+        const std::string spoiled = query("*IDN?");
+        QVERIFY2(spoiled.starts_with("#9000000142"), spoiled.c_str());
+        server_->setMuted(true);
+        QCOMPARE(query("*IDN?"), std::string());
+        server_->setMuted(false);
+        server_->setSplitReplyChunk(5);
+        QCOMPARE(query("BUSY?"), std::string("0"));
+        ::close(fd);
+    }
+
     void replyDelayDoesNotHoldUpOtherConnections() {
         const auto port = start();
         ScpiClient first(port);
@@ -553,15 +589,43 @@ private slots:
         QCOMPARE(client.query("*IDN?"), std::optional<std::string>(sim::DefaultIdn));
         ScpiClient other(port);
         QCOMPARE(other.query("ACQ:STATE?"), std::optional<std::string>("0"));
-        QCOMPARE(readAll(log), QByteArray("HEAD OFF\n"
-                                          "ACQ:STOPA SEQ;STATE 0\n"
-                                          "SAV:WAVE ALL,\"D:/x y.isf\"\n"
-                                          "tab\there\n"
-                                          "ctl\\x01\\x1Bend\n"
-                                          "\n"
-                                          "*OPC?\n"
-                                          "*IDN?\n"
-                                          "ACQ:STATE?\n"));
+        QCOMPARE(other
+                     .query("*IDN?;*IDN?;*IDN?;*IDN?;*IDN?;*IDN?;*IDN?;*IDN?;*IDN?;*IDN?;*IDN?;"
+                            "*IDN?;*IDN?;*IDN?")
+                     .value_or("")
+                     .size(),
+                 14 * std::strlen(sim::DefaultIdn) + 13);
+        other.close();
+        QVERIFY(waitUntil([&] { return readAll(log).endsWith("disconnected\n"); }));
+        const std::string idn = sim::DefaultIdn;
+        const std::string longReply = idn + ";" + idn + ";" + idn + ";" + idn + ";" + idn + ";" +
+                                      idn + ";" + idn + ";" + idn + ";" + idn + ";" + idn + ";" +
+                                      idn + ";" + idn + ";" + idn + ";" + idn;
+        QCOMPARE(
+            withoutTimes(readAll(log).toStdString()),
+            "raw:1 * connected\n"
+            "raw:1 > HEAD OFF\n"
+            "raw:1 > ACQ:STOPA SEQ;STATE 0\n"
+            "raw:1 > SAV:WAVE ALL,\"D:/x y.isf\"\n"
+            "raw:1 > tab\there\n"
+            "raw:1 > ctl\\x01\\x1Bend\n"
+            "raw:1 > \n"
+            "raw:1 > *OPC?\n"
+            "raw:1 < 1\n"
+            "raw:1 x DROPPED;*IDN?\n"
+            "raw:1 > *IDN?\n"
+            "raw:1 < " +
+                idn +
+                "\n"
+                "raw:2 * connected\n"
+                "raw:2 > ACQ:STATE?\n"
+                "raw:2 < 0\n"
+                "raw:2 > *IDN?;*IDN?;*IDN?;*IDN?;*IDN?;*IDN?;*IDN?;*IDN?;*IDN?;*IDN?;*IDN?;*IDN?;"
+                "*IDN?;*IDN?\n"
+                "raw:2 < " +
+                longReply.substr(0, 512) + "... (" + std::to_string(longReply.size()) +
+                " bytes)\n"
+                "raw:2 * disconnected\n");
     }
 
     void instrumentsHaveTheirOwnPortsStateAndLogs() {
@@ -581,9 +645,21 @@ private slots:
         QVERIFY(a.send("ACQ:STATE 0;:BOGUS"));
         QCOMPARE(a.query("ACQ:STATE?;:EVQTY?"), std::optional<std::string>("0;1"));
         QCOMPARE(b.query("ACQ:STATE?;:EVQTY?"), std::optional<std::string>("1;0"));
-        QCOMPARE(readAll(logA), QByteArray("HEADER OFF;VERBOSE OFF\n*IDN?\nACQ:STATE 0;:BOGUS\n"
-                                           "ACQ:STATE?;:EVQTY?\n"));
-        QCOMPARE(readAll(logB), QByteArray("HEADER OFF;VERBOSE OFF\n*IDN?\nACQ:STATE?;:EVQTY?\n"));
+        QCOMPARE(withoutTimes(readAll(logA).toStdString()),
+                 std::string("raw:1 * connected\n"
+                             "raw:1 > HEADER OFF;VERBOSE OFF\n"
+                             "raw:1 > *IDN?\n"
+                             "raw:1 < ORVANE,NQX8034,A1,FV:1\n"
+                             "raw:1 > ACQ:STATE 0;:BOGUS\n"
+                             "raw:1 > ACQ:STATE?;:EVQTY?\n"
+                             "raw:1 < 0;1\n"));
+        QCOMPARE(withoutTimes(readAll(logB).toStdString()),
+                 std::string("raw:2 * connected\n"
+                             "raw:2 > HEADER OFF;VERBOSE OFF\n"
+                             "raw:2 > *IDN?\n"
+                             "raw:2 < ORVANE,NQX8022,B2,FV:1\n"
+                             "raw:2 > ACQ:STATE?;:EVQTY?\n"
+                             "raw:2 < 1;0\n"));
     }
 
     void manyConnectionsAtOnce() {
@@ -622,7 +698,10 @@ private slots:
         QCOMPARE(start(c), port);
         ScpiClient client(port);
         QCOMPARE(client.query("*OPC?"), std::optional<std::string>("1"));
-        QCOMPARE(readAll(log), QByteArray("*IDN?\n*OPC?\n"));
+        const std::string idn = sim::DefaultIdn;
+        QCOMPARE(withoutTimes(readAll(log).toStdString()),
+                 "raw:1 * connected\nraw:1 > *IDN?\nraw:1 < " + idn +
+                     "\nraw:1 * connected\nraw:1 > *OPC?\nraw:1 < 1\n");
     }
 
     void runServesOnTheCallersThread() {

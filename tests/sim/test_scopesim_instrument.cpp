@@ -264,6 +264,95 @@ private slots:
         QCOMPARE(isf.size(), preamble.size() + 8000 + 1);
     }
 
+    // FILES:DIR? keeps up with every change to the folder, whoever made it.
+    void listingFollowsTheDrive_data() {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("listing");
+        QTest::newRow("empty") << QStringList{} << "";
+        QTest::newRow("host adds, sorted by byte")
+            << QStringList{"list", "touch b", "touch B", "touch a", "mkdir c"}
+            << R"("B","a","b","c")";
+        QTest::newRow("host removes")
+            << QStringList{"touch a", "touch b", "list", "rm a"} << R"("b")";
+        QTest::newRow("host renames") << QStringList{"touch a", "list", "mv a z"} << R"("z")";
+        QTest::newRow("host renames into another folder")
+            << QStringList{"mkdir sub", "touch a", "list", "mv a sub/a"} << R"("sub")";
+        QTest::newRow("instrument saves and deletes") << QStringList{"list",
+                                                                     "scpi SAV:WAVE CH1,\"D:/w2\"",
+                                                                     "scpi SAV:WAVE CH1,\"D:/w1\"",
+                                                                     "list",
+                                                                     "scpi SAV:WAVE CH1,\"D:/w2\"",
+                                                                     "scpi FILES:DELE \"D:/w1\"",
+                                                                     "scpi FILES:MKD \"D:/m\""}
+                                                      << R"("m","w2")";
+        QTest::newRow("quotes doubled") << QStringList{"list", "touch q\"x"} << R"("q""x")";
+        QTest::newRow("working folder made anew")
+            << QStringList{"mkdir runs",   "scpi FILES:CWD \"D:/runs\"",
+                           "touch runs/a", "list",
+                           "rmtree runs",  "mkdir runs",
+                           "touch runs/b"}
+            << R"("b")";
+        QTest::newRow("working folder swapped")
+            << QStringList{"mkdir runs",   "scpi FILES:CWD \"D:/runs\"",
+                           "touch runs/a", "list",
+                           "mv runs old",  "mkdir runs",
+                           "touch runs/c"}
+            << R"("c")";
+        QTest::newRow("each folder its own") << QStringList{"mkdir runs",
+                                                            "touch runs/r",
+                                                            "touch d",
+                                                            "list",
+                                                            "scpi FILES:CWD \"D:/runs\"",
+                                                            "list",
+                                                            "touch runs/s",
+                                                            "scpi FILES:CWD \"D:/\"",
+                                                            "list",
+                                                            "touch e",
+                                                            "scpi FILES:CWD \"D:/runs\""}
+                                             << R"("r","s")";
+    }
+
+    void listingFollowsTheDrive() {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, listing);
+        sim::Instrument instrument = make();
+        const QDir drive(root_->filePath("D"));
+        auto at = [&](const QString& name) { return drive.filePath(name); };
+        for (const QString& step : steps) {
+            const QString verb = step.section(' ', 0, 0);
+            const QString rest = step.section(' ', 1);
+            if (verb == "list") {
+                instrument.execute("FILES:DIR?", t0_);
+            } else if (verb == "touch") {
+                QFile file(at(rest));
+                QVERIFY(file.open(QIODevice::WriteOnly));
+            } else if (verb == "rm") {
+                QVERIFY(QFile::remove(at(rest)));
+            } else if (verb == "mv") {
+                QVERIFY(QFile::rename(at(rest.section(' ', 0, 0)), at(rest.section(' ', 1))));
+            } else if (verb == "mkdir") {
+                QVERIFY(drive.mkpath(rest));
+            } else if (verb == "rmtree") {
+                QVERIFY(QDir(at(rest)).removeRecursively());
+            } else {
+                QCOMPARE(verb, QString("scpi"));
+                instrument.execute(rest.toStdString(), t0_);
+            }
+        }
+        QCOMPARE(reply(instrument, "FILES:DIR?;:ALLEV?", t0_),
+                 listing.toStdString() + ";0,\"No events to report - queue empty\"");
+    }
+
+    void listingOfAFolderThatWentAway() {
+        sim::Instrument instrument = make();
+        QVERIFY(QDir(root_->path()).mkpath("D/runs"));
+        instrument.execute("FILES:CWD \"D:/runs\"", t0_);
+        QCOMPARE(reply(instrument, "FILES:DIR?", t0_), std::string());
+        QVERIFY(QDir(root_->filePath("D/runs")).removeRecursively());
+        QCOMPARE(reply(instrument, "FILES:DIR?;:ALLEV?", t0_),
+                 std::string(";256,\"File name not found\""));
+    }
+
     void trafficLogEscapesControlCharacters() {
         QCOMPARE(sim::TrafficLog::escape("a\tb\rc\x7f\x01"), std::string("a\tb\\x0Dc\\x7F\\x01"));
         QCOMPARE(sim::TrafficLog::escape(std::string_view("x\0y", 3)), std::string("x\\x00y"));

@@ -89,7 +89,9 @@ private slots:
         QVERIFY(client.waitForClose());
         QFile file(log);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("*IDN?\n"));
+        QCOMPARE(scopesim_test::withoutTimes(file.readAll().toStdString()),
+                 "raw:1 * connected\nraw:1 > *IDN?\nraw:1 < " + std::string(sim::DefaultIdn) +
+                     "\n");
     }
 
     void optionsShapeTheInstruments() {

@@ -38,11 +38,15 @@ QStringList RunningSim::traffic(int instrument) const {
     if (!log.open(QIODevice::ReadOnly)) {
         return {};
     }
-    QStringList lines = QString::fromLatin1(log.readAll()).split('\n');
-    if (!lines.isEmpty() && lines.last().isEmpty()) {
-        lines.removeLast();
+    // Each line: date, time, link, mark, text; ">" marks a message the instrument took.
+    QStringList messages;
+    for (const QString& line : QString::fromLatin1(log.readAll()).split('\n')) {
+        const QStringList fields = line.split(' ');
+        if (fields.size() >= 4 && fields[3] == QLatin1String(">")) {
+            messages << line.section(' ', 4);
+        }
     }
-    return lines;
+    return messages;
 }
 
 void RunningSim::stop() {

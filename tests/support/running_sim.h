@@ -26,7 +26,7 @@ public:
     QString vxi11Attributes() const;
     QString root() const { return root_.path(); }
     QString logPath(int instrument = 0) const;
-    // Every message the instrument received so far, in order.
+    // Every message the instrument took so far, in order (not those dropped while muted).
     QStringList traffic(int instrument = 0) const;
 
     // Stops serving; restart() serves again on the same ports, with fresh instrument state.

@@ -28,10 +28,16 @@ inline constexpr u_long ProcCreateLink = 10;
 inline constexpr u_long ProcDeviceWrite = 11;
 inline constexpr u_long ProcDeviceRead = 12;
 inline constexpr u_long ProcDeviceReadStb = 13;
+inline constexpr u_long ProcDeviceTrigger = 14;
 inline constexpr u_long ProcDeviceClear = 15;
+inline constexpr u_long ProcDeviceLock = 18;
+inline constexpr u_long ProcDeviceUnlock = 19;
 inline constexpr u_long ProcDeviceDocmd = 22;
 inline constexpr u_long ProcDestroyLink = 23;
 inline constexpr u_long ProcDestroyIntrChan = 26;
+
+// Procedure of the abort channel.
+inline constexpr u_long ProcDeviceAbort = 1;
 
 // Device_Flags bits.
 inline constexpr long FlagWaitLock = 1;
@@ -46,6 +52,8 @@ inline constexpr long ErrorNotAccessible = 3;
 inline constexpr long ErrorInvalidLink = 4;
 inline constexpr long ErrorNotSupported = 8;
 inline constexpr long ErrorDeviceLocked = 11;
+inline constexpr long ErrorNoLockHeld = 12;
 inline constexpr long ErrorIoTimeout = 15;
+inline constexpr long ErrorAbort = 23;
 
 } // namespace lumetra::vxi11
