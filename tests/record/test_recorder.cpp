@@ -61,6 +61,12 @@ struct WindowRun {
         window.setInstanceLockPath(dir.filePath("Varnolt.lock"));
         window.setSettingsFilePath(dir.filePath("Varnolt.ini"));
         window.setLocalClock([] { return Noon; });
+        // The recorder has no one to ask and saves every acquisition: Yes each time.
+        if (stored.contains({"chkAsk", "1"})) {
+            for (int k = 0; k < 5; ++k) {
+                boxes.answer(windowing::Answer::Yes);
+            }
+        }
         if (window.Form_Load() != frmMain::LoadResult::Ready) {
             return false;
         }
@@ -135,6 +141,9 @@ private slots:
                                 {"txtASCIIprefix", "c_"}})
             << QStringList{
                    "c_1", "c_2", "my_ISFs_1", "my_ISFs_2", "my_Images_1.TIFF", "my_Images_2.TIFF"};
+        QTest::newRow("the question, answered Yes in the window")
+            << (IsfOnly + Prefs{{"chkAsk", "1"}, {"txtAcqLimit", "2"}})
+            << QStringList{"my_ISFs_1", "my_ISFs_2"};
         QTest::newRow("date and time stamps, both ink saver buttons true")
             << (IsfOnly + Prefs{{"chkUseTimestamps", "1"},
                                 {"txtAcqLimit", "2"},
