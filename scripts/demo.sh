@@ -51,11 +51,14 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "Files on the simulated instrument's drive ($demo/drive):"
     (cd "$demo/drive" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
     echo
-    echo "What the instrument received ($demo/traffic.log; repeated polls counted):"
-    awk 'NR > 1 && $0 == last { n++; next }
-         NR > 1 { print (n > 1 ? last "   (" n " times)" : last) }
+    echo "What the instrument received ($demo/traffic.log; messages only, repeats counted):"
+    # The messages only, without their times, each run of the same message as one line.
+    awk '$4 != ">" { next }
+         { sub(/^[^ ]+ [^ ]+ /, "") }
+         $0 == last { n++; next }
+         last != "" { print (n > 1 ? last "   (" n " times)" : last) }
          { last = $0; n = 1 }
-         END { if (NR) print (n > 1 ? last "   (" n " times)" : last) }' "$demo/traffic.log"
+         END { if (last != "") print (n > 1 ? last "   (" n " times)" : last) }' "$demo/traffic.log"
 else
     echo "Press Start in the Varnolt window; the files of each trigger (one a second) appear in $demo/drive/D; Close ends the demo."
     "$bin/app/Varnolt"
