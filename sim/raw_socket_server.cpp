@@ -93,6 +93,9 @@ void RawSocketServer::nextWake(std::optional<SimClock::time_point>& next,
         if (const auto at = c.nextDue(chunk)) {
             wakeAt(next, *at);
         }
+        if (c.closing && c.output.empty()) {
+            wakeAt(next, now); // to close it
+        }
     }
     for (const LoopbackListener& listener : listeners_) {
         if (listener.needsRetry(hub_.faults().refusing)) {

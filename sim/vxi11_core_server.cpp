@@ -194,6 +194,9 @@ void Vxi11CoreServer::nextWake(std::optional<SimClock::time_point>& next,
         if (c.pending && c.pending->retryAt) {
             wakeAt(next, *c.pending->retryAt);
         }
+        if (c.closing && !c.pending && c.rpc.output.empty() && !hasReplies(c)) {
+            wakeAt(next, now); // to close it
+        }
     }
     if (listener_.isBound() && listener_.needsRetry(hub_.faults().refusing)) {
         wakeAt(next, now + RebindRetry);

@@ -480,6 +480,9 @@ private slots:
         for (int i = 0; i < 5; ++i) {
             QCOMPARE(again.query("*IDN?"), std::optional<std::string>(sim::DefaultIdn));
         }
+        // Lowered to what a connection already sent, the switch closes it at once.
+        server_->setCloseAfterMessages(5);
+        QVERIFY(again.waitForClose());
     }
 
     void splitRepliesArriveWhole() {
