@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <optional>
+#include <stdexcept>
 
 namespace {
 
@@ -27,8 +28,14 @@ sim::SimConfig instantInstrument() {
     return config;
 }
 
-// Cycles per second of a whole run of the program; nothing when it could not start.
-std::optional<double> programRate(int cycles) {
+// What one side did over a whole run.
+struct RunFigures {
+    double cyclesPerSecond = 0;
+    double processorPerCycle = 0; // of the side's own thread, which the simulator does not share
+};
+
+// A whole run of the program; nothing when it could not start.
+std::optional<RunFigures> programRun(int cycles) {
     bench::LoopbackInstrument instrument(instantInstrument());
     {
         QSettings settings(instrument.filePath("Varnolt.ini"), QSettings::IniFormat);
@@ -48,18 +55,23 @@ std::optional<double> programRate(int cycles) {
         return std::nullopt;
     }
     auto* start = window.findChild<QPushButton*>("cbStart");
+    const double processorStart = bench::threadProcessorSeconds();
     const auto runStart = bench::Clock::now();
     start->click();
-    return cycles / bench::secondsSince(runStart);
+    return RunFigures{cycles / bench::secondsSince(runStart),
+                      (bench::threadProcessorSeconds() - processorStart) / cycles};
 }
 
-// The same messages per cycle over the bare client: arm, one poll, format, save, one poll,
-// directory. Writes are not answered, so only the three queries wait for the link.
-double bareRate(int cycles) {
+// The same messages per cycle over the bare client: arm, one poll, format, save, one poll, the
+// save check, directory. Writes are not answered, so only the four queries wait for the link.
+RunFigures bareRun(int cycles) {
     bench::LoopbackInstrument instrument(instantInstrument());
     bench::BareClient bare(instrument.port());
     bare.write("HEAD 0;VERB 0");
     bare.write("ACQ:STOPA SEQ;STATE 0");
+    bare.write("DESE 56");
+    bare.write("*CLS");
+    const double processorStart = bench::threadProcessorSeconds();
     const auto start = bench::Clock::now();
     for (int k = 1; k <= cycles; ++k) {
         bare.write("ACQ:STATE 1");
@@ -69,9 +81,13 @@ double bareRate(int cycles) {
         bare.write("SAV:WAVE ALL, \"D:\\bare_" + std::to_string(k) + "\"");
         while (bare.query("BUSY?") != "0") {
         }
+        if (bare.query("*ESR?") != "0") {
+            throw std::runtime_error("bare client: the save failed");
+        }
         bare.query("FILES:DIR?");
     }
-    return cycles / bench::secondsSince(start);
+    return RunFigures{cycles / bench::secondsSince(start),
+                      (bench::threadProcessorSeconds() - processorStart) / cycles};
 }
 
 } // namespace
@@ -85,27 +101,30 @@ int main(int argc, char** argv) {
     const int cycles = argc > 1 ? std::atoi(argv[1]) : 500;
     const int rounds = std::max(5, argc > 2 ? std::atoi(argv[2]) : 5);
 
-    std::vector<double> programRates, bareRates, ratios;
+    std::vector<double> programRates, bareRates, ratios, programProcessor, bareProcessor;
     for (int round = 0; round < rounds; ++round) {
-        std::optional<double> program;
-        double bare = 0;
+        std::optional<RunFigures> program;
+        RunFigures bare;
         if (round % 2 == 0) {
-            program = programRate(cycles);
-            bare = bareRate(cycles);
+            program = programRun(cycles);
+            bare = bareRun(cycles);
         } else {
-            bare = bareRate(cycles);
-            program = programRate(cycles);
+            bare = bareRun(cycles);
+            program = programRun(cycles);
         }
         if (!program) {
             std::fprintf(stderr, "start-up failed\n");
             return 1;
         }
+        const double ratio = program->cyclesPerSecond / bare.cyclesPerSecond;
         std::printf("round %d (%s first): program %.0f, bare %.0f cycles/s, ratio %.3f\n",
-                    round + 1, round % 2 == 0 ? "program" : "bare", *program, bare,
-                    *program / bare);
-        programRates.push_back(*program);
-        bareRates.push_back(bare);
-        ratios.push_back(*program / bare);
+                    round + 1, round % 2 == 0 ? "program" : "bare", program->cyclesPerSecond,
+                    bare.cyclesPerSecond, ratio);
+        programRates.push_back(program->cyclesPerSecond);
+        bareRates.push_back(bare.cyclesPerSecond);
+        ratios.push_back(ratio);
+        programProcessor.push_back(program->processorPerCycle);
+        bareProcessor.push_back(bare.processorPerCycle);
     }
     const bench::Spread ratio = bench::spreadOf(ratios);
     std::printf("acquisition cycles per second with one ISF save (%d cycles, %d rounds, a fresh "
@@ -113,5 +132,9 @@ int main(int argc, char** argv) {
                 "program/bare min %.3f, median %.3f, max %.3f (target >= 0.9)\n",
                 cycles, rounds, bench::spreadOf(programRates).median,
                 bench::spreadOf(bareRates).median, ratio.min, ratio.median, ratio.max);
+    std::printf("processor time per cycle of the client's thread (medians): program %.1f us, "
+                "bare %.1f us\n",
+                bench::spreadOf(programProcessor).median * 1e6,
+                bench::spreadOf(bareProcessor).median * 1e6);
     return 0;
 }
