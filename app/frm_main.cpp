@@ -226,14 +226,15 @@ void frmMain::addProgressDot() {
 
 void frmMain::setStatusText(const QString& text) {
     statusText_ = text;
-    showStatus(StatusPaint::AtOnce);
+    showStatus(isIdle() ? StatusPaint::AtOnce : StatusPaint::AtFrameRate);
 }
 
 // A screen shows no more than one frame every 1/60 s, while the trigger wait can add dots
-// many thousands of times a second; laying out and painting every one of them would cost far
-// more than the poll itself. So a dot reaches the status line at once when the line was last
-// painted a frame ago or more, and otherwise at the end of that frame. Any other change of the
-// status line is shown at once.
+// many thousands of times a second and a fast instrument runs a thousand cycles a second, each
+// with two phases; laying out and painting every one of them would cost more than the polls
+// and saves themselves. So during a run a change reaches the status line at once when the line
+// was last painted a frame ago or more, and otherwise at the end of that frame, with the text it
+// has then. Once the run is over, a new text is shown at once.
 void frmMain::showStatus(StatusPaint when) {
     constexpr int FrameMs = 16;
     if (when == StatusPaint::AtOnce || !statusPaintClock_.isValid() ||

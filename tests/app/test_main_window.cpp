@@ -231,6 +231,34 @@ private slots:
         QCOMPARE(log.entries.count("paint Text1"), 1);
     }
 
+    // During a run, phases that follow each other within a frame are painted once, at its end,
+    // with the last of them; once the run is over, every new text shows at once.
+    void statusChangesPaintAtFrameRateOnlyDuringARun() {
+        Shell s;
+        s.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s.window));
+        s.probe.setRunningButtons();
+        QTest::qWait(20);
+        EventLog log;
+        s.probe.text1()->installEventFilter(&log);
+        s.probe.setStatus("4: Waiting for Acquisition");
+        QCOMPARE(s.probe.shownStatus(), QString("4: Waiting for Acquisition"));
+        QCOMPARE(log.entries.count("paint Text1"), 1);
+        s.probe.setStatus("4: Save ISF");
+        s.probe.setStatus("5: Waiting for Acquisition");
+        QCOMPARE(s.probe.shownStatus(), QString("4: Waiting for Acquisition"));
+        QCOMPARE(s.probe.status(), QString("5: Waiting for Acquisition"));
+        QTRY_COMPARE_WITH_TIMEOUT(s.probe.shownStatus(), QString("5: Waiting for Acquisition"),
+                                  1000);
+        QCOMPARE(log.entries.count("paint Text1"), 2);
+
+        s.probe.setIdleButtons();
+        s.probe.setStatus("5: Stopped");
+        s.probe.setStatus("5: Done");
+        QCOMPARE(s.probe.shownStatus(), QString("5: Done"));
+        QCOMPARE(log.entries.count("paint Text1"), 4);
+    }
+
     // Text1 at its real size holds about twenty characters; the count and phase at the start
     // of a longer text must be what shows, after a new text as after a dot.
     void statusLineShowsTheStartOfItsText_data() {
