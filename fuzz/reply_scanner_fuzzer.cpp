@@ -1,6 +1,7 @@
 // The reply framing. Input: one byte n (low 4 bits), n cut positions of two bytes each, then
 // the stream. Properties: the stream fed in pieces cut at those positions (some pieces empty)
-// gives the same replies, and leaves the same bytes pending, as the stream fed whole;
+// gives the same replies, and leaves the same bytes pending, as the stream fed whole, and so
+// does the stream fed a byte at a time;
 // scpiMessageLength agrees with the first reply; each reply is the front of the bytes it took,
 // which end in its line feed.
 #include "fuzz/fuzz_check.h"
@@ -70,6 +71,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(pieces.replies == whole.replies);
     FUZZ_CHECK(pieces.consumed == whole.consumed);
     FUZZ_CHECK(pieces.pending == whole.pending);
+    // Fed a byte at a time, the scanner never has a whole block of a listing to skip at once.
+    if (stream.size() <= 4096) {
+        std::vector<std::size_t> everyByte(stream.size());
+        for (std::size_t i = 0; i < everyByte.size(); ++i) {
+            everyByte[i] = i;
+        }
+        const Replies byteWise = feed(stream, everyByte);
+        FUZZ_CHECK(byteWise.replies == whole.replies);
+        FUZZ_CHECK(byteWise.pending == whole.pending);
+    }
 
     std::size_t at = 0;
     for (std::size_t i = 0; i < whole.replies.size(); ++i) {

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lumetra {
 
 namespace {
@@ -38,6 +42,52 @@ const char* findByte(const char* p, const char* const end, char c) {
     }
     return p;
 }
+
+#if defined(__SSE2__)
+
+// Where a run of whole 64-byte blocks inside a string ended.
+struct BlockRun {
+    const char* p;
+    enum class After { Inside, ClosingQuote, Comma } after;
+};
+
+// Skips whole 64-byte blocks of a listing such as `"a","b""c","d"`, starting inside a string
+// quoted with `quote`. While every byte outside the strings of a block is a comma, each quote
+// there either closes a string, opens the next one after a comma, or doubles a quote inside
+// one, so the quotes alone tell which bytes are inside: those after an even count of them. A
+// block with any other byte outside its strings is left to the byte-wise scan.
+BlockRun skipListingBlocks(const char* p, const char* const end, char quote) {
+    const __m128i quotes = _mm_set1_epi8(quote);
+    const __m128i commas = _mm_set1_epi8(',');
+    while (end - p >= 64) {
+        std::uint64_t quoteBits = 0;
+        std::uint64_t commaBits = 0;
+        for (int k = 0; k < 4; ++k) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+            quoteBits |=
+                std::uint64_t(std::uint16_t(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, quotes))))
+                << (16 * k);
+            commaBits |=
+                std::uint64_t(std::uint16_t(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, commas))))
+                << (16 * k);
+        }
+        // Bit k: an odd count of quotes up to and including byte k, so byte k is outside.
+        std::uint64_t outside = quoteBits;
+        for (int shift = 1; shift < 64; shift *= 2) {
+            outside ^= outside << shift;
+        }
+        if ((outside & ~quoteBits & ~commaBits) != 0) {
+            return {p, BlockRun::After::Inside};
+        }
+        p += 64;
+        if (outside >> 63) {
+            return {p, quoteBits >> 63 ? BlockRun::After::ClosingQuote : BlockRun::After::Comma};
+        }
+    }
+    return {p, BlockRun::After::Inside};
+}
+
+#endif
 
 } // namespace
 
@@ -85,10 +135,27 @@ std::size_t ReplyScanner::scan(std::string_view bytes) {
             ++i;
             break;
         case State::Quoted: {
+            const char* p = bytes.data() + i;
+            const char* end = bytes.data() + n;
+#if defined(__SSE2__)
+            const BlockRun run = skipListingBlocks(p, end, quote_);
+            i = static_cast<std::size_t>(run.p - bytes.data());
+            if (run.after == BlockRun::After::ClosingQuote) {
+                state_ = State::QuoteClosing;
+                break;
+            }
+            if (run.after == BlockRun::After::Comma) {
+                state_ = State::Text;
+                elementStart_ = true;
+                break;
+            }
+            // A block the quotes alone cannot decide is scanned byte-wise; the blocks after
+            // it are tried again.
+            p = run.p;
+            end = std::min(end, p + 64);
+#endif
             // Strings are short as a rule (file names in a listing), so a plain loop beats a
             // library call, and a listing's `","` between strings is taken without leaving it.
-            const char* p = bytes.data() + i;
-            const char* const end = bytes.data() + n;
             char quote = quote_;
             for (;;) {
                 p = findByte(p, end, quote);

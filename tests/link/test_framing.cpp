@@ -153,6 +153,52 @@ private slots:
             QCOMPARE(repliesOf(splitAt(bytes, cuts)), whole);
         }
     }
+
+    // Listings that arrive at once are skipped in whole blocks where only quotes and commas lie
+    // outside the strings; fed a byte at a time they never are. Both must give the same replies,
+    // whatever breaks the pattern and wherever a block ends.
+    void listingsGiveTheSameRepliesInBlocksAndByteWise_data() {
+        QTest::addColumn<QByteArray>("inNames");
+        QTest::addColumn<QByteArray>("separators");
+        QTest::newRow("plain listing") << QByteArray("ab") << QByteArray(",");
+        QTest::newRow("doubled quotes and line feeds in names")
+            << QByteArray("ab\"\n,'") << QByteArray(",");
+        QTest::newRow("empty elements, blanks, semicolons, line feeds")
+            << QByteArray("ab") << QByteArray(",,,,,, ;\n");
+        QTest::newRow("text and blocks between strings")
+            << QByteArray("ab#") << QByteArray(",,,,,x#12\n");
+    }
+    void listingsGiveTheSameRepliesInBlocksAndByteWise() {
+        QFETCH(QByteArray, inNames);
+        QFETCH(QByteArray, separators);
+        QRandomGenerator random(11);
+        int replies = 0;
+        for (int round = 0; round < 300; ++round) {
+            QByteArray bytes;
+            for (int names = random.bounded(1, 40); names > 0; --names) {
+                const char quote = random.bounded(8) == 0 ? '\'' : '"';
+                bytes += quote;
+                for (int k = random.bounded(12); k > 0; --k) {
+                    const char c = inNames[random.bounded(inNames.size())];
+                    bytes += c;
+                    if (c == quote) {
+                        bytes += c;
+                    }
+                }
+                bytes += quote;
+                bytes += separators[random.bounded(separators.size())];
+            }
+            bytes += '\n';
+            QList<QByteArray> single;
+            for (char c : bytes) {
+                single << QByteArray(1, c);
+            }
+            const QList<QByteArray> whole = repliesOf({bytes});
+            QCOMPARE(whole, repliesOf(single));
+            replies += int(whole.size());
+        }
+        QVERIFY(replies >= 300);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFraming)
