@@ -280,19 +280,27 @@ Vxi11CoreServer::Link* Vxi11CoreServer::findLink(long id) {
     return it == links_.end() ? nullptr : &it->second;
 }
 
-Vxi11CoreServer::Access Vxi11CoreServer::access(const Link& link, long id, long flags,
-                                                unsigned long lockTimeout, Pending& pending,
-                                                SimClock::time_point now) {
-    const long owner = lockOwner_.at(link.slot);
+Vxi11CoreServer::Link* Vxi11CoreServer::admit(Pending& pending, long id, long flags,
+                                              unsigned long lockTimeout, SimClock::time_point now,
+                                              std::optional<std::string>& refusal) {
+    pending.link = id;
+    Link* link = findLink(id);
+    if (link == nullptr) {
+        refusal = errorReply(pending.call, vxi11::ErrorInvalidLink);
+        return nullptr;
+    }
+    const long owner = lockOwner_.at(link->slot);
     if (owner == 0 || owner == id) {
-        return Access::Granted;
+        return link;
     }
     const auto until = pending.arrived + millis(lockTimeout);
     if ((flags & vxi11::FlagWaitLock) != 0 && now < until) {
         pending.retryAt = until;
-        return Access::Wait;
+        refusal.reset(); // the call waits for the lock
+        return nullptr;
     }
-    return Access::Locked;
+    refusal = errorReply(pending.call, vxi11::ErrorDeviceLocked);
+    return nullptr;
 }
 
 void Vxi11CoreServer::releaseLock(long id) {
@@ -392,18 +400,10 @@ std::optional<std::string> Vxi11CoreServer::write(Connection& connection, Pendin
         return garbage(call);
     }
     const Device_WriteParms& p = parameters.value;
-    pending.link = p.lid;
-    Link* link = findLink(p.lid);
+    std::optional<std::string> refusal;
+    Link* link = admit(pending, p.lid, p.flags, p.lock_timeout, now, refusal);
     if (link == nullptr) {
-        return errorReply(call, vxi11::ErrorInvalidLink);
-    }
-    switch (access(*link, p.lid, p.flags, p.lock_timeout, pending, now)) {
-    case Access::Wait:
-        return std::nullopt;
-    case Access::Locked:
-        return errorReply(call, vxi11::ErrorDeviceLocked);
-    case Access::Granted:
-        break;
+        return refusal;
     }
     link->input.append(p.data.data_val, p.data.data_len);
     // Messages end at a line feed, as on the raw socket, or at END.
@@ -454,18 +454,10 @@ std::optional<std::string> Vxi11CoreServer::read(Pending& pending, SimClock::tim
         return garbage(call);
     }
     const Device_ReadParms& p = parameters.value;
-    pending.link = p.lid;
-    Link* link = findLink(p.lid);
+    std::optional<std::string> refusal;
+    Link* link = admit(pending, p.lid, p.flags, p.lock_timeout, now, refusal);
     if (link == nullptr) {
-        return errorReply(call, vxi11::ErrorInvalidLink);
-    }
-    switch (access(*link, p.lid, p.flags, p.lock_timeout, pending, now)) {
-    case Access::Wait:
-        return std::nullopt;
-    case Access::Locked:
-        return errorReply(call, vxi11::ErrorDeviceLocked);
-    case Access::Granted:
-        break;
+        return refusal;
     }
     if (!link->replies.empty() && link->replies.front().due <= now) {
         return rpc::acceptedReply(call.xid, rpc::AcceptSuccess,
@@ -512,18 +504,10 @@ std::optional<std::string> Vxi11CoreServer::generic(Pending& pending, SimClock::
         return garbage(call);
     }
     const Device_GenericParms& p = parameters.value;
-    pending.link = p.lid;
-    Link* link = findLink(p.lid);
+    std::optional<std::string> refusal;
+    Link* link = admit(pending, p.lid, p.flags, p.lock_timeout, now, refusal);
     if (link == nullptr) {
-        return errorReply(call, vxi11::ErrorInvalidLink);
-    }
-    switch (access(*link, p.lid, p.flags, p.lock_timeout, pending, now)) {
-    case Access::Wait:
-        return std::nullopt;
-    case Access::Locked:
-        return errorReply(call, vxi11::ErrorDeviceLocked);
-    case Access::Granted:
-        break;
+        return refusal;
     }
     if (call.procedure == vxi11::ProcDeviceReadStb) {
         Device_ReadStbResp result{};
@@ -558,18 +542,10 @@ std::optional<std::string> Vxi11CoreServer::lock(Pending& pending, SimClock::tim
         return garbage(call);
     }
     const Device_LockParms& p = parameters.value;
-    pending.link = p.lid;
-    Link* link = findLink(p.lid);
+    std::optional<std::string> refusal;
+    Link* link = admit(pending, p.lid, p.flags, p.lock_timeout, now, refusal);
     if (link == nullptr) {
-        return errorReply(call, vxi11::ErrorInvalidLink);
-    }
-    switch (access(*link, p.lid, p.flags, p.lock_timeout, pending, now)) {
-    case Access::Wait:
-        return std::nullopt;
-    case Access::Locked:
-        return errorReply(call, vxi11::ErrorDeviceLocked);
-    case Access::Granted:
-        break;
+        return refusal;
     }
     lockOwner_[link->slot] = p.lid;
     logEvent(*link, "device_lock: locked");

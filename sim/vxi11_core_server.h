@@ -63,7 +63,6 @@ private:
         int messages = 0;     // messages written through its links, for the close-after switch
         bool closing = false; // closed once its replies are read
     };
-    enum class Access { Granted, Wait, Locked };
 
     void serveAll(SimClock::time_point now);
     void serveCalls(Connection& connection, SimClock::time_point now);
@@ -81,10 +80,11 @@ private:
     std::string destroyLink(Connection& connection, Pending& pending);
     std::string readReply(Link& link, std::uint32_t requestSize);
 
-    // Whether a call of `link` may use its instrument now, may wait for another link's lock,
-    // or finds it locked.
-    Access access(const Link& link, long id, long flags, unsigned long lockTimeout,
-                  Pending& pending, SimClock::time_point now);
+    // The link of a call, once the call may use its instrument. Otherwise nullptr, with
+    // `refusal` holding the reply to send now (no such link, or locked by another link), or
+    // nothing while the call waits for another link's lock.
+    Link* admit(Pending& pending, long id, long flags, unsigned long lockTimeout,
+                SimClock::time_point now, std::optional<std::string>& refusal);
     void releaseLock(long id);
     void logEvent(const Link& link, std::string_view text);
     Link* findLink(long id);
