@@ -45,29 +45,40 @@ void RpcStream::release(xdrproc_t decode, void* results) {
 void RpcStream::call(std::uint32_t procedure, xdrproc_t encode, const void* arguments,
                      xdrproc_t decode, void* results, IoDeadline& deadline, const std::string& what,
                      const std::string& where) {
+    const std::uint32_t xid = queue(procedure, encode, arguments, what, where);
+    sendQueued(deadline, what, where);
+    receive(xid, decode, results, deadline, what, where);
+}
+
+std::uint32_t RpcStream::queue(std::uint32_t procedure, xdrproc_t encode, const void* arguments,
+                               const std::string& what, const std::string& where) {
     void* argumentsForXdr = const_cast<void*>(arguments);
     const unsigned long argumentBytes = ::xdr_sizeof(encode, argumentsForXdr);
     const std::uint32_t xid = nextXid_++;
-    std::string record;
-    record.reserve(4 + CallHeaderBytes + argumentBytes);
-    xdr::putWord(record,
+    const std::size_t recordStart = queued_.size();
+    queued_.reserve(recordStart + 4 + CallHeaderBytes + argumentBytes);
+    xdr::putWord(queued_,
                  LastFragment | static_cast<std::uint32_t>(CallHeaderBytes + argumentBytes));
     for (std::uint32_t word : {xid, MessageCall, RpcVersion, program_, version_, procedure,
                                std::uint32_t(AUTH_NONE), 0u, std::uint32_t(AUTH_NONE), 0u}) {
-        xdr::putWord(record, word);
+        xdr::putWord(queued_, word);
     }
-    const std::size_t headerEnd = record.size();
-    record.resize(headerEnd + argumentBytes);
+    const std::size_t headerEnd = queued_.size();
+    queued_.resize(headerEnd + argumentBytes);
     XDR encoder;
-    ::xdrmem_create(&encoder, record.data() + headerEnd, static_cast<u_int>(argumentBytes),
+    ::xdrmem_create(&encoder, queued_.data() + headerEnd, static_cast<u_int>(argumentBytes),
                     XDR_ENCODE);
     const bool encoded = encode(&encoder, argumentsForXdr);
     xdr_destroy(&encoder);
     if (!encoded) {
+        queued_.resize(recordStart);
         throw Error(status::ErrorIo, "cannot encode " + what + " for " + where);
     }
-    send(record, deadline, what, where);
+    return xid;
+}
 
+void RpcStream::receive(std::uint32_t xid, xdrproc_t decode, void* results, IoDeadline& deadline,
+                        const std::string& what, const std::string& where) {
     while (!takeReply(receiveRecord(deadline, what, where), xid, decode, results, what, where)) {
         // the late answer to an earlier call
     }
@@ -113,8 +124,10 @@ bool takeReply(const std::string& reply, std::uint32_t xid, xdrproc_t decode, vo
     return true;
 }
 
-void RpcStream::send(const std::string& record, IoDeadline& deadline, const std::string& what,
-                     const std::string& where) {
+void RpcStream::sendQueued(IoDeadline& deadline, const std::string& what,
+                           const std::string& where) {
+    const std::string record = std::move(queued_);
+    queued_.clear();
     std::size_t sent = 0;
     while (sent < record.size()) {
         const ssize_t n =

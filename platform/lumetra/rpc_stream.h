@@ -26,11 +26,18 @@ public:
               void* results, IoDeadline& deadline, const std::string& what,
               const std::string& where);
 
+    // The same in three steps, so that several calls go out in one send before their replies
+    // are waited for: queue() encodes a call and returns its id, sendQueued() sends every call
+    // queued, receive() decodes the reply to one of them, skipping replies to earlier ones.
+    std::uint32_t queue(std::uint32_t procedure, xdrproc_t encode, const void* arguments,
+                        const std::string& what, const std::string& where);
+    void sendQueued(IoDeadline& deadline, const std::string& what, const std::string& where);
+    void receive(std::uint32_t xid, xdrproc_t decode, void* results, IoDeadline& deadline,
+                 const std::string& what, const std::string& where);
+
     static void release(xdrproc_t decode, void* results);
 
 private:
-    void send(const std::string& record, IoDeadline& deadline, const std::string& what,
-              const std::string& where);
     std::string receiveRecord(IoDeadline& deadline, const std::string& what,
                               const std::string& where);
 
@@ -39,7 +46,8 @@ private:
     std::uint32_t version_;
     std::size_t maxReplyBytes_;
     std::uint32_t nextXid_;
-    std::string pending_;
+    std::string queued_;  // calls encoded, not sent yet
+    std::string pending_; // bytes received, not taken yet
     net::ReceiveBound receiveBound_;
 };
 

@@ -97,10 +97,7 @@ std::string Session::query(std::string_view query) {
     std::string message(query);
     message += '\n';
     return run([&] {
-        Transport& link = linkFor(deadline.due(), true);
-        link.write(message, deadline);
-        deadline.progress();
-        std::string reply = link.read(deadline);
+        std::string reply = linkFor(deadline.due(), true).query(message, deadline);
         lastAnswer_ = Clock::now();
         return reply;
     });

@@ -60,6 +60,13 @@ public:
     virtual void write(std::string_view message, IoDeadline deadline) = 0;
     // Returns one whole reply without its terminator.
     virtual std::string read(IoDeadline deadline) = 0;
+    // Sends a message and returns the reply to it; the deadline moves on once the message is
+    // sent. A link may overlap the two to save a round trip.
+    virtual std::string query(std::string_view message, IoDeadline deadline) {
+        write(message, deadline);
+        deadline.progress();
+        return read(deadline);
+    }
     // Brings the link back to a clean state: nothing pending from earlier exchanges.
     virtual void deviceClear(Deadline deadline) = 0;
 

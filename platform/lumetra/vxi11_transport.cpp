@@ -42,6 +42,17 @@ template <typename Routine> xdrproc_t xdrRoutine(Routine routine) {
     return reinterpret_cast<xdrproc_t>(routine);
 }
 
+Device_ReadParms readParameters(long link, std::uint32_t requestSize, Deadline deadline) {
+    Device_ReadParms parameters{};
+    parameters.lid = link;
+    parameters.requestSize = requestSize;
+    parameters.io_timeout = deviceTimeoutMs(deadline);
+    parameters.lock_timeout = parameters.io_timeout;
+    parameters.flags = vxi11::FlagWaitLock;
+    parameters.termChar = 0;
+    return parameters;
+}
+
 } // namespace
 
 std::uint16_t vxi11PortFromPortmapper(const std::string& hostText, Deadline deadline) {
@@ -87,22 +98,27 @@ std::string Vxi11Transport::where() const {
            net::endpoint(host_, linkPort_ ? linkPort_ : configuredPort_.value_or(0));
 }
 
-void Vxi11Transport::callCore(unsigned long procedure, void* encode, void* arguments, void* decode,
-                              void* result, IoDeadline& deadline, const char* what) {
+template <typename Step>
+void Vxi11Transport::onCore(IoDeadline& deadline, const char* what, Step&& step) {
     if (Clock::now() >= deadline.due()) {
         throw Error(status::ErrorTimeout, std::string("timeout before ") + what + " to " + where());
     }
     lastTimeout_ = std::chrono::milliseconds(std::max<long long>(remainingMs(deadline.due()), 1));
     try {
-        core_->call(static_cast<std::uint32_t>(procedure), xdrRoutine(encode), arguments,
-                    xdrRoutine(decode), result, deadline, what, where());
+        step();
     } catch (const Error&) {
-        // After a failed call the stream may hold half a record: never use it again, and do
-        // not talk to the peer on it when closing.
         healthy_ = false;
         close();
         throw;
     }
+}
+
+void Vxi11Transport::callCore(unsigned long procedure, void* encode, void* arguments, void* decode,
+                              void* result, IoDeadline& deadline, const char* what) {
+    onCore(deadline, what, [&] {
+        core_->call(static_cast<std::uint32_t>(procedure), xdrRoutine(encode), arguments,
+                    xdrRoutine(decode), result, deadline, what, where());
+    });
 }
 
 void Vxi11Transport::failDevice(long error, const char* what) {
@@ -220,18 +236,66 @@ std::string Vxi11Transport::read(IoDeadline deadline) {
     if (!core_) {
         throw Error(status::ErrorInvalidObject, "the link to " + where() + " is not open");
     }
+    return readReply(deadline, std::nullopt);
+}
+
+std::string Vxi11Transport::query(std::string_view message, IoDeadline deadline) {
+    if (!core_) {
+        throw Error(status::ErrorInvalidObject, "the link to " + where() + " is not open");
+    }
+    if (message.size() > maxWriteSize_) {
+        return Transport::query(message, deadline);
+    }
+    Device_WriteParms writing{};
+    writing.lid = link_;
+    writing.io_timeout = deviceTimeoutMs(deadline.due());
+    writing.lock_timeout = writing.io_timeout;
+    writing.flags = vxi11::FlagWaitLock | vxi11::FlagEnd;
+    writing.data.data_len = static_cast<u_int>(message.size());
+    writing.data.data_val = const_cast<char*>(message.data());
+    Device_ReadParms reading = readParameters(link_, readRequestSize_, deadline.due());
+    Device_WriteResp written{};
+    std::uint32_t readId = 0;
+    onCore(deadline, "device_write", [&] {
+        const std::uint32_t writeId =
+            core_->queue(vxi11::ProcDeviceWrite, xdrRoutine(xdr_Device_WriteParms), &writing,
+                         "device_write", where());
+        readId = core_->queue(vxi11::ProcDeviceRead, xdrRoutine(xdr_Device_ReadParms), &reading,
+                              "device_read", where());
+        core_->sendQueued(deadline, "device_write", where());
+        core_->receive(writeId, xdrRoutine(xdr_Device_WriteResp), &written, deadline,
+                       "device_write", where());
+    });
+    if (written.error != 0 || written.size < message.size()) {
+        // The read sent behind the write would wait for a reply that is not coming; the link
+        // goes rather than wait it out, and the next operation opens a fresh one.
+        healthy_ = false;
+        close();
+        if (written.error != 0) {
+            failDevice(written.error, "device_write");
+        }
+        throw Error(status::ErrorTimeout, "timeout while sending to " + where());
+    }
+    deadline.progress();
+    return readReply(deadline, readId);
+}
+
+std::string Vxi11Transport::readReply(IoDeadline& deadline, std::optional<std::uint32_t> sentRead) {
     std::string message;
     for (;;) {
-        Device_ReadParms parameters{};
-        parameters.lid = link_;
-        parameters.requestSize = readRequestSize_;
-        parameters.io_timeout = deviceTimeoutMs(deadline.due());
-        parameters.lock_timeout = parameters.io_timeout;
-        parameters.flags = vxi11::FlagWaitLock;
-        parameters.termChar = 0;
         Device_ReadResp reply{};
-        callCore(vxi11::ProcDeviceRead, reinterpret_cast<void*>(xdr_Device_ReadParms), &parameters,
-                 reinterpret_cast<void*>(xdr_Device_ReadResp), &reply, deadline, "device_read");
+        if (sentRead) {
+            onCore(deadline, "device_read", [&] {
+                core_->receive(*sentRead, xdrRoutine(xdr_Device_ReadResp), &reply, deadline,
+                               "device_read", where());
+            });
+            sentRead.reset();
+        } else {
+            Device_ReadParms parameters = readParameters(link_, readRequestSize_, deadline.due());
+            callCore(vxi11::ProcDeviceRead, reinterpret_cast<void*>(xdr_Device_ReadParms),
+                     &parameters, reinterpret_cast<void*>(xdr_Device_ReadResp), &reply, deadline,
+                     "device_read");
+        }
         const long error = reply.error;
         const long reason = reply.reason;
         message.append(reply.data.data_val, reply.data.data_len);

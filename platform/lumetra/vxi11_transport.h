@@ -29,6 +29,9 @@ public:
     bool isOpen() const override { return core_ != nullptr; }
     void write(std::string_view message, IoDeadline deadline) override;
     std::string read(IoDeadline deadline) override;
+    // A message that fits one device_write goes out together with the device_read for its
+    // reply, so a query costs one round trip instead of two.
+    std::string query(std::string_view message, IoDeadline deadline) override;
     void deviceClear(Deadline deadline) override;
     bool peerHasClosed() override;
     std::size_t dropUnread(bool askLink) override;
@@ -40,6 +43,11 @@ private:
     std::string where() const;
     void callCore(unsigned long procedure, void* encode, void* arguments, void* decode,
                   void* result, IoDeadline& deadline, const char* what);
+    // Runs `step` on the core channel, first checking the deadline; after a failed step the
+    // channel may hold half a record, so the link is closed without another word to the peer.
+    template <typename Step> void onCore(IoDeadline& deadline, const char* what, Step&& step);
+    // Reads one reply; its first device_read was already sent when `sentRead` holds its id.
+    std::string readReply(IoDeadline& deadline, std::optional<std::uint32_t> sentRead);
     [[noreturn]] void failDevice(long error, const char* what);
 
     std::string host_;

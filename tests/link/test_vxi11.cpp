@@ -2,6 +2,7 @@
 #include "platform/lumetra/vxi11_transport.h"
 #include "platform/quorix/quorix.h"
 #include "tests/link/link_test_helpers.h"
+#include "tests/sim/vxi11_test_client.h"
 #include "tests/support/running_sim.h"
 
 #include <QElapsedTimer>
@@ -115,6 +116,26 @@ private slots:
         session->write(longCommand);
         QCOMPARE(session->query("*OPC?"), std::string("1"));
         QCOMPARE(sim.traffic().value(0), QString::fromStdString(longCommand));
+    }
+
+    // A query sends its device_read right behind its device_write. When the write is refused,
+    // the link goes at once rather than wait out that read, and the next query opens a fresh
+    // link.
+    void queryWhoseWriteIsRefusedFailsWithoutWaitingOutItsRead() {
+        testing::RunningSim sim(withVxi11());
+        scopesim_test::Vxi11Client holder(sim.vxi11Port());
+        const long held = holder.createLink().lid;
+        QCOMPARE(holder.lock(held), 0L);
+        auto session = vxi11Session(sim, 400ms);
+        session->open();
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(failureOf([&] { session->query("*IDN?"); }), status::ErrorResourceLocked);
+        QVERIFY2(clock.elapsed() < 550, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!session->isOpen());
+        QCOMPARE(holder.unlock(held), 0L);
+        QCOMPARE(session->query("BUSY?"), std::string(":BUSY 0"));
+        QCOMPARE(sim.traffic(), QStringList{"BUSY?"});
     }
 
     void deviceClearDropsAPendingReply() {
