@@ -71,7 +71,6 @@ std::uint32_t RpcStream::queue(std::uint32_t procedure, xdrproc_t encode, const 
     const bool encoded = encode(&encoder, argumentsForXdr);
     xdr_destroy(&encoder);
     if (!encoded) {
-        queued_.resize(recordStart);
         throw Error(status::ErrorIo, "cannot encode " + what + " for " + where);
     }
     return xid;
@@ -126,8 +125,8 @@ bool takeReply(const std::string& reply, std::uint32_t xid, xdrproc_t decode, vo
 
 void RpcStream::sendQueued(IoDeadline& deadline, const std::string& what,
                            const std::string& where) {
-    const std::string record = std::move(queued_);
-    queued_.clear();
+    std::string record;
+    record.swap(queued_);
     std::size_t sent = 0;
     while (sent < record.size()) {
         const ssize_t n =

@@ -36,6 +36,17 @@ std::unique_ptr<Session> sessionThrough(const QString& link, std::uint16_t port,
         lumetra::ResourceAttributes{{"vxi11-port", std::to_string(port)}});
 }
 
+// The error an operation fails with; a test failure when it does not fail.
+lumetra::Error errorOf(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const lumetra::Error& error) {
+        return error;
+    }
+    QTest::qFail("the operation did not fail", __FILE__, __LINE__);
+    return lumetra::Error(lumetra::status::Success, "");
+}
+
 long long vmPeakKb() {
     QFile file("/proc/self/status");
     file.open(QIODevice::ReadOnly);
@@ -204,9 +215,37 @@ private slots:
         QCOMPARE(session->query("FILES:DIR?"), listing);
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(failureOf([&] { session->query("FILES:DIR?"); }), status::ErrorTimeout);
+        const lumetra::Error failure = errorOf([&] { session->query("FILES:DIR?"); });
         QVERIFY2(clock.elapsed() >= 190 && clock.elapsed() < 600,
                  qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(failure.code(), status::ErrorTimeout);
+        QVERIFY2(std::string(failure.what())
+                         .find(link == "socket"
+                                   ? "timeout while waiting for a reply from"
+                                   : "the reply to device_read from inst0") != std::string::npos,
+                 failure.what());
+    }
+
+    // The write of a query goes out with the read of its reply; a peer that answers neither
+    // fails the query within the timeout, naming the call it waited for.
+    void aQueryThatIsNeverAnsweredFailsNamingItsWrite() {
+        testing::ScriptedPeer peer([&](int fd) {
+            testing::sendAll(fd, replyTo(readRecord(fd), {0, 1, 0, 1024})); // create_link
+            while (!readRecord(fd).empty()) {
+            }
+        });
+        auto session = sessionThrough("vxi11", peer.port(), 200ms);
+        session->open();
+        QElapsedTimer clock;
+        clock.start();
+        const lumetra::Error failure = errorOf([&] { session->query("*IDN?"); });
+        QVERIFY2(clock.elapsed() >= 190 && clock.elapsed() < 600,
+                 qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(failure.code(), status::ErrorTimeout);
+        QVERIFY2(std::string(failure.what())
+                         .find("timeout while waiting for the reply to device_write from inst0") !=
+                     std::string::npos,
+                 failure.what());
     }
 
     void resetsNeverEndTheProgram_data() {
