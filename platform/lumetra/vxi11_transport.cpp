@@ -274,7 +274,9 @@ std::string Vxi11Transport::query(std::string_view message, IoDeadline deadline)
         if (written.error != 0) {
             failDevice(written.error, "device_write");
         }
-        throw Error(status::ErrorTimeout, "timeout while sending to " + where());
+        throw Error(status::ErrorIo, "device_write on " + where() + " took " +
+                                         std::to_string(written.size) + " of " +
+                                         std::to_string(message.size()) + " bytes");
     }
     deadline.progress();
     return readReply(deadline, readId);
