@@ -130,8 +130,17 @@ private slots:
         session->open();
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(failureOf([&] { session->query("*IDN?"); }), status::ErrorResourceLocked);
+        QString text;
+        try {
+            session->query("*IDN?");
+        } catch (const lumetra::Error& error) {
+            QCOMPARE(error.code(), status::ErrorResourceLocked);
+            text = QString::fromStdString(error.what());
+        }
         QVERIFY2(clock.elapsed() < 550, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(text.contains(": device_write on inst0 at 127.0.0.1:") &&
+                     text.endsWith(" failed with VXI-11 error 11 (locked by another link)"),
+                 qPrintable(text));
         QVERIFY(!session->isOpen());
         QCOMPARE(holder.unlock(held), 0L);
         QCOMPARE(session->query("BUSY?"), std::string(":BUSY 0"));
