@@ -33,23 +33,9 @@ void PortmapperServer::prepare(PollSet& poll) {
 }
 
 void PortmapperServer::handle(const PollSet& poll) {
-    for (RpcConnection& c : connections_) {
-        if ((poll.revents(c.pollIndex) & ReadableOrGone) != 0) {
-            c.receive();
-        }
-        c.pollIndex = -1;
-        std::string record;
-        while (c.takeRecord(record)) {
-            std::string refusal;
-            if (const auto call = rpc::parseCall(record, refusal)) {
-                c.reply(answer(*call, record));
-            } else if (!refusal.empty()) {
-                c.reply(refusal);
-            } else {
-                c.dead = true;
-            }
-        }
-    }
+    answerCalls(connections_, poll, [&](const rpc::Call& call, const std::string& record) {
+        return answer(call, record);
+    });
     if ((poll.revents(tcpIndex_) & POLLIN) != 0) {
         acceptPending(tcpFd_, [&](int fd) {
             RpcConnection connection;
@@ -60,15 +46,7 @@ void PortmapperServer::handle(const PollSet& poll) {
     if ((poll.revents(udpIndex_) & POLLIN) != 0) {
         answerDatagrams();
     }
-    for (auto it = connections_.begin(); it != connections_.end();) {
-        it->flush();
-        if (it->dead) {
-            it->close();
-            it = connections_.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    flushAndDropEnded(connections_);
 }
 
 void PortmapperServer::answerDatagrams() {

@@ -37,7 +37,7 @@ private:
     int udpFd_ = -1;
     std::ptrdiff_t tcpIndex_ = -1;
     std::ptrdiff_t udpIndex_ = -1;
-    std::deque<RpcConnection> connections_;
+    RpcConnections connections_;
 };
 
 } // namespace sim

@@ -82,4 +82,37 @@ void RpcConnection::close() {
     }
 }
 
+void answerCalls(RpcConnections& connections, const PollSet& poll,
+                 const std::function<std::string(const rpc::Call&, const std::string&)>& answer) {
+    for (RpcConnection& c : connections) {
+        if ((poll.revents(c.pollIndex) & ReadableOrGone) != 0) {
+            c.receive();
+        }
+        c.pollIndex = -1;
+        std::string record;
+        while (c.takeRecord(record)) {
+            std::string refusal;
+            if (const auto call = rpc::parseCall(record, refusal)) {
+                c.reply(answer(*call, record));
+            } else if (!refusal.empty()) {
+                c.reply(refusal);
+            } else {
+                c.dead = true;
+            }
+        }
+    }
+}
+
+void flushAndDropEnded(RpcConnections& connections) {
+    for (auto it = connections.begin(); it != connections.end();) {
+        it->flush();
+        if (it->dead) {
+            it->close();
+            it = connections.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 } // namespace sim

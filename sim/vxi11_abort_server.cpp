@@ -52,23 +52,9 @@ void Vxi11AbortServer::prepare(PollSet& poll) {
 }
 
 void Vxi11AbortServer::handle(const PollSet& poll, SimClock::time_point now) {
-    for (RpcConnection& c : connections_) {
-        if ((poll.revents(c.pollIndex) & ReadableOrGone) != 0) {
-            c.receive();
-        }
-        c.pollIndex = -1;
-        std::string record;
-        while (c.takeRecord(record)) {
-            std::string refusal;
-            if (const auto call = rpc::parseCall(record, refusal)) {
-                c.reply(answer(core_, *call, record, now));
-            } else if (!refusal.empty()) {
-                c.reply(refusal);
-            } else {
-                c.dead = true;
-            }
-        }
-    }
+    answerCalls(connections_, poll, [&](const rpc::Call& call, const std::string& record) {
+        return answer(core_, call, record, now);
+    });
     if ((poll.revents(listenerIndex_) & POLLIN) != 0) {
         acceptPending(listener_.listeningFd(), [&](int fd) {
             RpcConnection connection;
@@ -76,15 +62,7 @@ void Vxi11AbortServer::handle(const PollSet& poll, SimClock::time_point now) {
             connections_.push_back(std::move(connection));
         });
     }
-    for (auto it = connections_.begin(); it != connections_.end();) {
-        it->flush();
-        if (it->dead) {
-            it->close();
-            it = connections_.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    flushAndDropEnded(connections_);
 }
 
 void Vxi11AbortServer::nextWake(std::optional<SimClock::time_point>& next, SimClock::time_point now,

@@ -34,7 +34,7 @@ private:
     Vxi11CoreServer& core_;
     LoopbackListener listener_;
     std::ptrdiff_t listenerIndex_ = -1;
-    std::deque<RpcConnection> connections_;
+    RpcConnections connections_;
 };
 
 } // namespace sim
