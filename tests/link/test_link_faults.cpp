@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
+#include <atomic>
 
 using namespace std::chrono_literals;
 using lumetra::ResourceName;
@@ -264,6 +265,44 @@ private slots:
         if (answered) {
             QVERIFY2(QString::fromStdString(what).endsWith(" took 3 of 6 bytes"), what.c_str());
         }
+        QVERIFY(!session->isOpen());
+    }
+
+    // A peer that stops taking what is sent: once the socket buffers are full the write waits,
+    // and must fail within the timeout, naming the link, and drop it, so that the rest of the
+    // message never goes out ahead of the next one.
+    void aWriteThePeerStopsTakingFailsWithinTheTimeout_data() {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("socket") << "socket"
+                                << "timeout while sending to 127.0.0.1:";
+        QTest::newRow("vxi11") << "vxi11"
+                               << "timeout while sending device_write to inst0 at 127.0.0.1:";
+    }
+    void aWriteThePeerStopsTakingFailsWithinTheTimeout() {
+        QFETCH(QString, link);
+        QFETCH(QString, text);
+        std::atomic<bool> finished{false};
+        testing::ScriptedPeer peer([&](int fd) {
+            if (link == "vxi11") {
+                testing::sendAll(fd, replyTo(readRecord(fd), {0, 1, 0, 1u << 24})); // create_link
+            }
+            while (!finished) {
+                std::this_thread::sleep_for(10ms);
+            }
+        });
+        auto session = sessionThrough(link, peer.port(), 200ms);
+        session->open();
+        // More than loopback's send and receive buffers hold, and one device_write.
+        const std::string command(15 << 20, 'x');
+        QElapsedTimer clock;
+        clock.start();
+        const lumetra::Error failure = errorOf([&] { session->write(command); });
+        const qint64 took = clock.elapsed();
+        finished = true;
+        QVERIFY2(took >= 190 && took < 1500, qPrintable(QString::number(took)));
+        QCOMPARE(failure.code(), status::ErrorTimeout);
+        QVERIFY2(QString::fromStdString(failure.what()).contains(text), failure.what());
         QVERIFY(!session->isOpen());
     }
 

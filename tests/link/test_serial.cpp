@@ -137,6 +137,23 @@ private slots:
         QCOMPARE(session.read(), std::string("GOOD"));
     }
 
+    void aWriteTheLineStopsTakingFailsWithinTheTimeout() {
+        PtyPeer peer;
+        QVERIFY(!peer.path().empty());
+        Session session(peer.resource(), 200ms);
+        session.open();
+        QElapsedTimer clock;
+        clock.start();
+        const std::string command(1 << 20, 'x'); // far more than the line holds unread
+        QCOMPARE(failureOf([&] { session.write(command); }), status::ErrorTimeout);
+        QVERIFY2(clock.elapsed() >= 190 && clock.elapsed() < 1500,
+                 qPrintable(QString::number(clock.elapsed())));
+        // What was left of the message is gone; the next one goes out whole and alone.
+        peer.received(100ms);
+        session.write("B?");
+        QCOMPARE(peer.received(), std::string("B?\n"));
+    }
+
     void lineSettingsAndTerminationComeFromTheResourceSettings() {
         PtyPeer peer;
         const auto resource = peer.resource();
