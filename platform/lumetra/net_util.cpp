@@ -93,6 +93,41 @@ int pollUntil(int fd, short events, Deadline deadline) {
     }
 }
 
+int writeAll(int fd, Descriptor kind, std::string_view bytes, IoDeadline& deadline,
+             std::size_t& sent) {
+    sent = 0;
+    while (sent < bytes.size()) {
+        const char* from = bytes.data() + sent;
+        const std::size_t left = bytes.size() - sent;
+        const ssize_t n = kind == Descriptor::Socket
+                              ? ::send(fd, from, left, MSG_NOSIGNAL | MSG_DONTWAIT)
+                              : ::write(fd, from, left);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            deadline.progress();
+            continue;
+        }
+        const int error = n < 0 ? errno : EIO;
+        if (error == EINTR) {
+            continue;
+        }
+        if (error != EAGAIN && error != EWOULDBLOCK) {
+            return error;
+        }
+        const int seen = pollUntil(fd, POLLOUT, deadline.due());
+        if (seen == 0) {
+            return ETIMEDOUT;
+        }
+        if (seen < 0) {
+            return errno;
+        }
+        if ((seen & POLLOUT) == 0) {
+            return EPIPE;
+        }
+    }
+    return 0;
+}
+
 std::string errnoText(int error) {
     return error ? std::string(": ") + std::strerror(error) : "";
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace lumetra::net {
 
@@ -13,6 +14,16 @@ int remainingMilliseconds(Deadline deadline);
 // interrupted call. Returns the events seen, 0 once the deadline has passed, or -1 with errno
 // set when poll fails.
 int pollUntil(int fd, short events, Deadline deadline);
+// How a descriptor takes bytes without blocking: send() on a socket (MSG_DONTWAIT, and no
+// SIGPIPE on a reset), write() on a line opened non-blocking.
+enum class Descriptor { Socket, Line };
+
+// Writes all of `bytes`, waiting for room until the deadline and moving it on with every part
+// that goes out; `sent` tells how much went out, so that a caller can tell half a message from
+// none. Returns 0 once all is out, ETIMEDOUT when the deadline came first, or the errno of the
+// failed call (EPIPE when the peer hung up while we waited).
+int writeAll(int fd, Descriptor kind, std::string_view bytes, IoDeadline& deadline,
+             std::size_t& sent);
 // ": <strerror>" or nothing for 0.
 std::string errnoText(int error);
 // "host:port", with IPv6 hosts in brackets.

@@ -128,28 +128,11 @@ void RpcStream::sendQueued(IoDeadline& deadline, const std::string& what,
     std::string record;
     record.swap(queued_);
     std::size_t sent = 0;
-    while (sent < record.size()) {
-        const ssize_t n =
-            ::send(fd_, record.data() + sent, record.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            deadline.progress();
-            continue;
-        }
-        const int error = errno;
-        if (n < 0 && error == EINTR) {
-            continue;
-        }
-        if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
-            const int seen = net::pollUntil(fd_, POLLOUT, deadline.due());
-            if (seen == 0) {
-                throw Error(status::ErrorTimeout, "timeout while sending " + what + " to " + where);
-            }
-            if (seen < 0) {
-                lost("sending " + what + " to " + where + " failed", errno);
-            }
-            continue;
-        }
+    const int error = net::writeAll(fd_, net::Descriptor::Socket, record, deadline, sent);
+    if (error == ETIMEDOUT) {
+        throw Error(status::ErrorTimeout, "timeout while sending " + what + " to " + where);
+    }
+    if (error != 0) {
         lost("sending " + what + " to " + where + " failed", error);
     }
 }

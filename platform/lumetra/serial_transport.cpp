@@ -142,25 +142,16 @@ void SerialTransport::write(std::string_view message, IoDeadline deadline) {
     }
     bytes += settings_.termination;
     std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            deadline.progress();
-            continue;
-        }
-        const int error = errno;
-        if (n < 0 && error == EINTR) {
-            continue;
-        }
-        if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
-            if (!waitFor(POLLOUT, deadline.due())) {
-                // Drop what is still queued rather than send half a message later.
-                ::tcflush(fd_, TCOFLUSH);
-                throw Error(status::ErrorTimeout, "timeout while sending to " + path_);
-            }
-            continue;
-        }
+    const int error = net::writeAll(fd_, net::Descriptor::Line, bytes, deadline, sent);
+    if (error == ETIMEDOUT) {
+        // Drop what is still queued rather than send half a message later.
+        ::tcflush(fd_, TCOFLUSH);
+        throw Error(status::ErrorTimeout, "timeout while sending to " + path_);
+    }
+    if (error == EPIPE) {
+        lose("the serial line hung up", 0);
+    }
+    if (error != 0) {
         lose("sending failed", error);
     }
 }

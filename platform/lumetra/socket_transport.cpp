@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -62,41 +61,20 @@ void SocketTransport::lose(const std::string& what, int error) {
     throw Error(status::ErrorConnectionLost, what + " (" + endpoint() + ")" + errnoText(error));
 }
 
-bool SocketTransport::waitFor(short events, Deadline deadline) {
-    const int seen = net::pollUntil(fd_, events, deadline);
-    if (seen < 0) {
-        lose("waiting on the link failed", errno);
-    }
-    return seen > 0;
-}
-
 void SocketTransport::write(std::string_view message, IoDeadline deadline) {
     if (fd_ < 0) {
         throw Error(status::ErrorInvalidObject, "the link to " + endpoint() + " is not open");
     }
     std::size_t sent = 0;
-    while (sent < message.size()) {
-        ssize_t n =
-            ::send(fd_, message.data() + sent, message.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            deadline.progress();
-            continue;
+    const int error = net::writeAll(fd_, net::Descriptor::Socket, message, deadline, sent);
+    if (error == ETIMEDOUT) {
+        // Half a message on the wire would corrupt the next one: drop the link.
+        if (sent > 0) {
+            close();
         }
-        int error = errno;
-        if (n < 0 && error == EINTR) {
-            continue;
-        }
-        if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
-            if (!waitFor(POLLOUT, deadline.due())) {
-                // Half a message on the wire would corrupt the next one: drop the link.
-                if (sent > 0) {
-                    close();
-                }
-                throw Error(status::ErrorTimeout, "timeout while sending to " + endpoint());
-            }
-            continue;
-        }
+        throw Error(status::ErrorTimeout, "timeout while sending to " + endpoint());
+    }
+    if (error != 0) {
         lose("sending failed", error);
     }
 }

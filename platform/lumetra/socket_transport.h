@@ -26,7 +26,6 @@ public:
 
 private:
     [[noreturn]] void lose(const std::string& what, int error);
-    bool waitFor(short events, Deadline deadline);
     std::string endpoint() const;
 
     std::string host_;
