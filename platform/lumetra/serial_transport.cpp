@@ -148,7 +148,7 @@ void SerialTransport::write(std::string_view message, IoDeadline deadline) {
         ::tcflush(fd_, TCOFLUSH);
         throw Error(status::ErrorTimeout, "timeout while sending to " + path_);
     }
-    if (error == EPIPE) {
+    if (error == EPIPE || error == EIO) { // a terminal that hung up fails writes with EIO
         lose("the serial line hung up", 0);
     }
     if (error != 0) {

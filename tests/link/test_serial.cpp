@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -148,10 +149,35 @@ private slots:
         QCOMPARE(failureOf([&] { session.write(command); }), status::ErrorTimeout);
         QVERIFY2(clock.elapsed() >= 190 && clock.elapsed() < 1500,
                  qPrintable(QString::number(clock.elapsed())));
-        // What was left of the message is gone; the next one goes out whole and alone.
+        // The next message goes out whole, after whatever part of the last one the line took.
         peer.received(100ms);
         session.write("B?");
         QCOMPARE(peer.received(), std::string("B?\n"));
+    }
+
+    void aLineThatHangsUpDuringAWriteEndsItAtOnce() {
+        PtyPeer peer;
+        QVERIFY(!peer.path().empty());
+        Session session(peer.resource(), 5000ms);
+        session.open();
+        std::thread hangUp([&] {
+            std::this_thread::sleep_for(100ms);
+            peer.hangUp();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        const std::string command(1 << 20, 'x');
+        std::string what;
+        try {
+            session.write(command);
+        } catch (const lumetra::Error& error) {
+            QCOMPARE(error.code(), status::ErrorConnectionLost);
+            what = error.what();
+        }
+        hangUp.join();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(what.find("the serial line hung up") != std::string::npos, what.c_str());
+        QVERIFY(!session.isOpen());
     }
 
     void lineSettingsAndTerminationComeFromTheResourceSettings() {
