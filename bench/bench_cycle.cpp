@@ -98,8 +98,9 @@ int main(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     app::configureApplication(application);
-    const int cycles = argc > 1 ? std::atoi(argv[1]) : 500;
-    const int rounds = std::max(5, argc > 2 ? std::atoi(argv[2]) : 5);
+    const bench::Arguments arguments(argc, argv, {{"cycles", 500}, {"rounds", 5}});
+    const int cycles = std::max(1, int(arguments[0]));
+    const int rounds = std::max(5, int(arguments[1]));
 
     std::vector<double> programRates, bareRates, ratios, programProcessor, bareProcessor;
     for (int round = 0; round < rounds; ++round) {

@@ -49,14 +49,16 @@ struct QuorixClient {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const double roundSeconds = argc > 1 ? std::atof(argv[1]) : 1.0;
-    const int rounds = std::max(5, argc > 2 ? std::atoi(argv[2]) : 7);
+    const bench::Arguments arguments(
+        argc, argv, {{"seconds-per-round", 1}, {"rounds", 7}, {"names", 0, "all three sizes"}});
+    const double roundSeconds = arguments[0];
+    const int rounds = std::max(5, int(arguments[1]));
     std::printf("ISF cycles per second through Quorix1 and the bare client, %d interleaved "
                 "rounds of %.1f s\n",
                 rounds, roundSeconds);
     std::vector<int> sizes{1000, 10000, 100000};
-    if (argc > 3) {
-        sizes = {std::atoi(argv[3])}; // one listing size, e.g. to profile it
+    if (arguments.given(2)) { // one listing size alone, e.g. to profile it
+        sizes = {int(arguments[2])};
     }
     for (int names : sizes) {
         bench::FastInstrument instrument(names);

@@ -40,9 +40,11 @@ int main(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     app::configureApplication(application);
-    const double waitLength = argc > 1 ? std::atof(argv[1]) : 5.0;
-    const double roundSeconds = argc > 2 ? std::atof(argv[2]) : 2.0;
-    const int rounds = std::max(5, argc > 3 ? std::atoi(argv[3]) : 5);
+    const bench::Arguments arguments(
+        argc, argv, {{"wait-seconds", 5}, {"seconds-per-round", 2}, {"rounds", 5}});
+    const double waitLength = arguments[0];
+    const double roundSeconds = arguments[1];
+    const int rounds = std::max(5, int(arguments[2]));
 
     bench::LoopbackInstrument instrument;
     quorix::Quorix quorix(lumetra::ResourceManager({instrument.resourcesFile()}));

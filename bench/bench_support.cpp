@@ -4,7 +4,9 @@
 
 #include <QtTest>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 
@@ -12,6 +14,39 @@ namespace bench {
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+Arguments::Arguments(int argc, char** argv, std::vector<Number> numbers) {
+    std::string usage = std::string("usage: ") + (argc > 0 ? argv[0] : "bench");
+    for (const Number& number : numbers) {
+        char fallback[32];
+        std::snprintf(fallback, sizeof fallback, "%.10g", number.fallback);
+        usage += " [" + number.name + "=" +
+                 (number.shownFallback.empty() ? fallback : number.shownFallback) + "]";
+        values_.push_back(number.fallback);
+    }
+    for (int k = 1; k < argc; ++k) {
+        const std::string word = argv[k];
+        if (word == "--help" || word == "-h") {
+            std::printf("%s\n", usage.c_str());
+            std::exit(0);
+        }
+        char* end = nullptr;
+        const double value = std::strtod(word.c_str(), &end);
+        const char* refusal = nullptr;
+        if (std::size_t(k) > numbers.size()) {
+            refusal = "is one argument too many";
+        } else if (word.empty() || *end != '\0' || !std::isfinite(value) || value < 0) {
+            refusal = "is not a number of 0 or more";
+        }
+        if (refusal) {
+            std::fprintf(stderr, "%s: \"%s\" %s\n%s\n", argv[0], word.c_str(), refusal,
+                         usage.c_str());
+            std::exit(2);
+        }
+        values_[std::size_t(k - 1)] = value;
+        given_ = std::size_t(k);
+    }
 }
 
 double threadProcessorSeconds() {

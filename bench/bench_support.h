@@ -19,6 +19,26 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start);
 
+// A benchmark's positional arguments: numbers, each with a name and a default. "--help" prints
+// the usage line and ends the program; so does anything that is not a number, or one too many,
+// with status 2, rather than run with a figure nobody asked for.
+class Arguments {
+public:
+    struct Number {
+        std::string name;
+        double fallback;
+        std::string shownFallback = {}; // for the usage line, when the number alone says little
+    };
+    Arguments(int argc, char** argv, std::vector<Number> numbers);
+    double operator[](std::size_t index) const { return values_.at(index); }
+    // Whether the index'th number was given rather than left at its default.
+    bool given(std::size_t index) const { return index < given_; }
+
+private:
+    std::vector<double> values_;
+    std::size_t given_ = 0;
+};
+
 // How often `call` runs per second when it runs back to back for `seconds`.
 template <typename Call> double callsPerSecond(Call&& call, double seconds) {
     long count = 0;

@@ -13,8 +13,9 @@
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const double roundSeconds = argc > 1 ? std::atof(argv[1]) : 2.0;
-    const int rounds = std::max(5, argc > 2 ? std::atoi(argv[2]) : 5);
+    const bench::Arguments arguments(argc, argv, {{"seconds-per-round", 2}, {"rounds", 5}});
+    const double roundSeconds = arguments[0];
+    const int rounds = std::max(5, int(arguments[1]));
 
     bench::LoopbackInstrument instrument;
     quorix::Quorix control(lumetra::ResourceManager({instrument.resourcesFile()}));

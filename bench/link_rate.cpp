@@ -122,8 +122,9 @@ int main(int argc, char** argv) {
                          std::atol(argv[5]));
     }
     QCoreApplication app(argc, argv);
-    const double roundSeconds = argc > 1 ? std::atof(argv[1]) : 1.0;
-    const int rounds = std::max(5, argc > 2 ? std::atoi(argv[2]) : 7);
+    const bench::Arguments arguments(argc, argv, {{"seconds-per-round", 1}, {"rounds", 7}});
+    const double roundSeconds = arguments[0];
+    const int rounds = std::max(5, int(arguments[1]));
 
     sim::SimConfig config;
     config.vxi11Port = 0;

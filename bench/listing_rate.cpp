@@ -42,8 +42,10 @@ struct Sample {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const int rounds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 5;
-    const int budget = argc > 2 ? std::atoi(argv[2]) : 2'000'000; // names listed per round
+    const bench::Arguments arguments(argc, argv,
+                                     {{"rounds", 5}, {"names-listed-per-round", 2'000'000}});
+    const int rounds = std::max(5, int(arguments[0]));
+    const int budget = std::max(1, int(arguments[1]));
 
     std::printf("files    FILES:DIR? wall   simulator processor time per query     beyond "
                 "the reply\n");
