@@ -3,8 +3,9 @@
 //  (b) "BUSY?" polls per second of a trigger-wait loop (queryInstrument, then a progress dot
 //      with its repaint and yield) against a simulated instrument that never triggers, next to
 //      the bare blocking client on the same instrument in the same run, and the processor time
-//      each spends per poll. Rounds interleave the sides and alternate which goes first, so
-//      that a change in machine load hits both alike.
+//      each spends per poll; a second bare client beside the first shows the comparison's own
+//      noise. Rounds interleave the sides and alternate which goes first, so that a change in
+//      machine load hits all alike.
 #include "app/application.h"
 #include "app/frm_main.h"
 #include "bench/bare_client.h"
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <sys/resource.h>
 
 namespace {
@@ -72,9 +74,10 @@ int main(int argc, char** argv) {
     shell.setRunningButtons();
     shell.setStatus("1: Waiting for Acquisition");
     bench::BareClient bare(instrument.port());
+    bench::BareClient secondBare(instrument.port());
     bool mismatch = false;
-    auto bareRound = [&] {
-        return bench::runRound([&] { mismatch |= bare.query("BUSY?") != "1"; }, roundSeconds);
+    auto bareRound = [&](bench::BareClient& client) {
+        return bench::runRound([&] { mismatch |= client.query("BUSY?") != "1"; }, roundSeconds);
     };
     // As the cycle asks it: a literal, not a string converted on every poll.
     const QString busy = QStringLiteral("BUSY?");
@@ -86,27 +89,30 @@ int main(int argc, char** argv) {
             },
             roundSeconds);
     };
-    std::vector<double> bareRates, shellRates, rateRatios, bareCpu, shellCpu, cpuRatios;
-    for (int round = 0; round < rounds; ++round) {
-        bench::RoundSample bareSample, shellSample;
-        if (round % 2 == 0) {
-            bareSample = bareRound();
-            shellSample = shellRound();
-        } else {
-            shellSample = shellRound();
-            bareSample = bareRound();
+    // The second bare client is the third side: how far it lands from the first is the
+    // comparison's own noise.
+    std::vector<bench::RoundSample> samples[3];
+    auto side = [&](int k, std::function<bench::RoundSample()> round) {
+        return [&samples, k, round] {
+            samples[k].push_back(round());
+            return samples[k].back().processorPerCall();
+        };
+    };
+    const auto processor =
+        bench::interleavedRounds({side(0, [&] { return bareRound(bare); }), side(1, shellRound),
+                                  side(2, [&] { return bareRound(secondBare); })},
+                                 rounds);
+    std::vector<double> rates[3];
+    for (int k = 0; k < 3; ++k) {
+        for (const bench::RoundSample& sample : samples[k]) {
+            rates[k].push_back(sample.rate());
         }
-        std::printf("round %d (%s first): bare %.0f/s %.1f us, trigger wait %.0f/s %.1f us "
-                    "processor per poll\n",
-                    round + 1, round % 2 == 0 ? "bare" : "trigger wait", bareSample.rate(),
-                    bareSample.processorPerCall() * 1e6, shellSample.rate(),
-                    shellSample.processorPerCall() * 1e6);
-        bareRates.push_back(bareSample.rate());
-        shellRates.push_back(shellSample.rate());
-        rateRatios.push_back(shellSample.rate() / bareSample.rate());
-        bareCpu.push_back(bareSample.processorPerCall());
-        shellCpu.push_back(shellSample.processorPerCall());
-        cpuRatios.push_back(shellSample.processorPerCall() / bareSample.processorPerCall());
+    }
+    for (int round = 0; round < rounds; ++round) {
+        std::printf("round %d: processor per poll: bare %.1f us, trigger wait %.1f us, second "
+                    "bare %.1f us\n",
+                    round + 1, processor[0][round] * 1e6, processor[1][round] * 1e6,
+                    processor[2][round] * 1e6);
     }
     // Where the time of one poll goes: the two halves of the loop, each on its own.
     const double queryRate =
@@ -114,16 +120,20 @@ int main(int argc, char** argv) {
     const double dotRate = bench::callsPerSecond([&] { shell.addProgressDot(); }, roundSeconds);
     std::printf("alone: queryInstrument %.0f/s (%.1f us), addProgressDot %.0f/s (%.1f us)\n",
                 queryRate, 1e6 / queryRate, dotRate, 1e6 / dotRate);
-    const bench::Spread rate = bench::spreadOf(rateRatios);
-    const bench::Spread cpuRatio = bench::spreadOf(cpuRatios);
     std::printf("BUSY? polls per second, median of %d rounds: bare socket %.0f, trigger wait in "
-                "frmMain %.0f; ratio min %.3f, median %.3f, max %.3f\n",
-                rounds, bench::spreadOf(bareRates).median, bench::spreadOf(shellRates).median,
-                rate.min, rate.median, rate.max);
+                "frmMain %.0f\n",
+                rounds, bench::spreadOf(rates[0]).median, bench::spreadOf(rates[1]).median);
+    bench::printSpread("polls per second, trigger wait / bare",
+                       bench::spreadOf(bench::ratios(rates[1], rates[0])), "%.3f");
     std::printf("processor time per poll (the polling thread), median: bare %.1f us, trigger "
-                "wait %.1f us; ratio min %.2f, median %.2f, max %.2f (target <= 1.2)\n",
-                bench::spreadOf(bareCpu).median * 1e6, bench::spreadOf(shellCpu).median * 1e6,
-                cpuRatio.min, cpuRatio.median, cpuRatio.max);
+                "wait %.1f us, second bare %.1f us\n",
+                bench::spreadOf(processor[0]).median * 1e6,
+                bench::spreadOf(processor[1]).median * 1e6,
+                bench::spreadOf(processor[2]).median * 1e6);
+    bench::printSpread("processor time per poll, trigger wait / bare (target <= 1.2)",
+                       bench::spreadOf(bench::ratios(processor[1], processor[0])), "%.2f");
+    bench::printSpread("processor time per poll, second bare / bare (the comparison's own noise)",
+                       bench::spreadOf(bench::ratios(processor[2], processor[0])), "%.2f");
     shell.setIdleButtons();
     if (mismatch) {
         std::fprintf(stderr, "unexpected reply to BUSY?\n");
