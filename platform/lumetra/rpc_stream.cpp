@@ -3,7 +3,6 @@
 #include "platform/lumetra/xdr_words.h"
 
 #include <cerrno>
-#include <poll.h>
 #include <rpc/rpc.h>
 #include <sys/socket.h>
 #include <unistd.h>
