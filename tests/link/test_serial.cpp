@@ -69,6 +69,16 @@ ResourceName serialResource(testing::RunningSim& sim) {
     return ResourceName::parse("ASRL" + sim.server().serialPath() + "::INSTR");
 }
 
+// The error a write fails with; Success when it does not fail.
+lumetra::Error writeFailure(Session& session, const std::string& message) {
+    try {
+        session.write(message);
+    } catch (const lumetra::Error& error) {
+        return error;
+    }
+    return lumetra::Error(status::Success, "");
+}
+
 sim::SimConfig withSerial() {
     sim::SimConfig config;
     config.serialPty = true;
@@ -146,9 +156,13 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         const std::string command(1 << 20, 'x'); // far more than the line holds unread
-        QCOMPARE(failureOf([&] { session.write(command); }), status::ErrorTimeout);
+        const lumetra::Error failure = writeFailure(session, command);
         QVERIFY2(clock.elapsed() >= 190 && clock.elapsed() < 1500,
                  qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(failure.code(), status::ErrorTimeout);
+        QVERIFY2(QString(failure.what())
+                     .endsWith(": timeout while sending to " + QString::fromStdString(peer.path())),
+                 failure.what());
         // The next message goes out whole, after whatever part of the last one the line took.
         peer.received(100ms);
         session.write("B?");
@@ -166,17 +180,14 @@ private slots:
         });
         QElapsedTimer clock;
         clock.start();
-        const std::string command(1 << 20, 'x');
-        std::string what;
-        try {
-            session.write(command);
-        } catch (const lumetra::Error& error) {
-            QCOMPARE(error.code(), status::ErrorConnectionLost);
-            what = error.what();
-        }
+        const lumetra::Error failure = writeFailure(session, std::string(1 << 20, 'x'));
         hangUp.join();
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY2(what.find("the serial line hung up") != std::string::npos, what.c_str());
+        QCOMPARE(failure.code(), status::ErrorConnectionLost);
+        QVERIFY2(QString(failure.what())
+                     .endsWith(": the serial line hung up (" + QString::fromStdString(peer.path()) +
+                               ")"),
+                 failure.what());
         QVERIFY(!session.isOpen());
     }
 
