@@ -2,6 +2,7 @@
 
 #include "platform/lumetra/status.h"
 
+#include <QTest>
 #include <arpa/inet.h>
 #include <functional>
 #include <netinet/in.h>
@@ -18,6 +19,17 @@ inline lumetra::Status failureOf(const std::function<void()>& operation) {
         return error.code();
     }
     return lumetra::status::Success;
+}
+
+// The error an operation fails with; a test failure when it does not fail.
+inline lumetra::Error errorOf(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const lumetra::Error& error) {
+        return error;
+    }
+    QTest::qFail("the operation did not fail", __FILE__, __LINE__);
+    return lumetra::Error(lumetra::status::Success, "");
 }
 
 // A loopback port on which nothing listens.

@@ -19,6 +19,7 @@ using lumetra::ResourceName;
 using lumetra::Session;
 namespace status = lumetra::status;
 namespace xdr = lumetra::xdr;
+using testing::errorOf;
 using testing::failureOf;
 
 namespace {
@@ -35,17 +36,6 @@ std::unique_ptr<Session> sessionThrough(const QString& link, std::uint16_t port,
     return std::make_unique<Session>(
         ResourceName::parse("TCPIP0::127.0.0.1::inst0::INSTR"), timeout, lumetra::makeTransport,
         lumetra::ResourceAttributes{{"vxi11-port", std::to_string(port)}});
-}
-
-// The error an operation fails with; a test failure when it does not fail.
-lumetra::Error errorOf(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const lumetra::Error& error) {
-        return error;
-    }
-    QTest::qFail("the operation did not fail", __FILE__, __LINE__);
-    return lumetra::Error(lumetra::status::Success, "");
 }
 
 long long vmPeakKb() {

@@ -17,6 +17,7 @@ using lumetra::Session;
 namespace status = lumetra::status;
 
 using testing::closedPort;
+using testing::errorOf;
 using testing::failureOf;
 
 namespace {
@@ -67,16 +68,6 @@ private:
 
 ResourceName serialResource(testing::RunningSim& sim) {
     return ResourceName::parse("ASRL" + sim.server().serialPath() + "::INSTR");
-}
-
-// The error a write fails with; Success when it does not fail.
-lumetra::Error writeFailure(Session& session, const std::string& message) {
-    try {
-        session.write(message);
-    } catch (const lumetra::Error& error) {
-        return error;
-    }
-    return lumetra::Error(status::Success, "");
 }
 
 sim::SimConfig withSerial() {
@@ -156,7 +147,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         const std::string command(1 << 20, 'x'); // far more than the line holds unread
-        const lumetra::Error failure = writeFailure(session, command);
+        const lumetra::Error failure = errorOf([&] { session.write(command); });
         QVERIFY2(clock.elapsed() >= 190 && clock.elapsed() < 1500,
                  qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(failure.code(), status::ErrorTimeout);
@@ -180,7 +171,7 @@ private slots:
         });
         QElapsedTimer clock;
         clock.start();
-        const lumetra::Error failure = writeFailure(session, std::string(1 << 20, 'x'));
+        const lumetra::Error failure = errorOf([&] { session.write(std::string(1 << 20, 'x')); });
         hangUp.join();
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(failure.code(), status::ErrorConnectionLost);
